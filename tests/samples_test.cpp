@@ -1,1 +1,220 @@
+#include "samples.hpp"
+
 #include <gtest/gtest.h>
+
+#include <bit>
+#include <cmath>
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace {
+
+using morvel::SampleReader;
+using morvel::SampleStore;
+using morvel::SignalStats;
+
+struct Read {
+    std::unique_ptr<SampleStore> store = std::make_unique<SampleStore>();
+    SignalStats stats;
+    bool left_out = false;
+
+    std::vector<double> values() const {
+        const auto v = store->view();
+        return {v.begin(), v.end()};
+    }
+};
+
+// Feeds `text` to a reader in blocks of at most `block` bytes, then ends the input.
+Read read_in_blocks(const std::string& text, std::size_t block) {
+    Read r;
+    SampleReader reader(*r.store, r.stats);
+    for (std::size_t at = 0; at < text.size() && reader.wants_more(); at += block) {
+        reader.feed({text.data() + at, std::min(block, text.size() - at)});
+    }
+    reader.finish();
+    r.left_out = reader.records_left_out();
+    return r;
+}
+
+Read read_whole(const std::string& text) {
+    return read_in_blocks(text, text.size() + 1);
+}
+
+std::vector<std::uint64_t> bits(const std::vector<double>& values) {
+    std::vector<std::uint64_t> out;
+    for (const double v : values) {
+        out.push_back(std::bit_cast<std::uint64_t>(v));
+    }
+    return out;
+}
+
+struct RecordCase {
+    std::string text;
+    std::vector<double> accelerations;
+};
+
+class Records : public testing::TestWithParam<RecordCase> {};
+
+TEST_P(Records, AreReadAsTimeAccelerationPairs) {
+    const RecordCase& c = GetParam();
+    const Read r = read_whole(c.text);
+    EXPECT_EQ(bits(r.values()), bits(c.accelerations));
+    double sum = 0.0;
+    double squares = 0.0;
+    for (const double a : c.accelerations) {
+        sum += a;
+        squares += a * a;
+    }
+    EXPECT_EQ(std::bit_cast<std::uint64_t>(r.stats.sum), std::bit_cast<std::uint64_t>(sum));
+    EXPECT_EQ(std::bit_cast<std::uint64_t>(r.stats.sum_of_squares),
+              std::bit_cast<std::uint64_t>(squares));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Inputs, Records,
+    testing::Values(RecordCase{"0 1\n0.1 -2\n0.2 3\n", {1, -2, 3}}, RecordCase{"", {}},
+                    RecordCase{" \n\t\r\n", {}},
+                    RecordCase{"time accel\n0 1\n", {}},  // a header line ends the reading
+                    RecordCase{"\xEF\xBB\xBF"
+                               "0 1\n",
+                               {}},                             // so does a byte order mark
+                    RecordCase{"0 1\n1 2e\n3 4\n", {1, 0, 4}},  // a failed acceleration counts as 0
+                    RecordCase{"0 1\n2", {1, 0}},               // a lone last time counts too
+                    RecordCase{"0.0,1.0\n0.1,2.0\n", {0}},      // the comma stops the first record
+                    RecordCase{"0\n1\n\n2\n3\n", {1, 3}},       // one number per line
+                    RecordCase{"1 2 3\n4 5 6\n", {2, 4, 6}},    // a third column shifts the pairs
+                    RecordCase{"1 -x 3 4", {0}},                // "-" is consumed, then "x" stops
+                    RecordCase{"1 2 inf 3", {2}},               // words are not numbers
+                    RecordCase{std::string("1 2\0 3 4", 8), {2}},  // a NUL byte is not whitespace
+                    RecordCase{"0 1e400 1 -1e400", {INFINITY, -INFINITY}},
+                    RecordCase{"1\v2\f3\r4", {2, 4}}));
+
+// Every split of the input into two blocks, and one-byte blocks, give the records of the
+// whole: numbers cut anywhere (sign, point, exponent) are put together again.
+TEST(SampleReader, SplitAnywhereGivesTheSameRecords) {
+    const std::string texts[] = {
+        "0 1\n0.1 -2.5e-3\n0.2 +.75\n0.3 1E+2 0.4 -0.\n",
+        "0 1\n1 2e\n3 4\n5 -\n",
+        "1.5 2e+x 7 8",
+        "12345678901234567890.123456789e-10 -.000000000000000000000001e+25\n9 1",
+        "0.5 1e-400 0.5 2.4703282292062328e-324 1 1.7976931348623159e308",
+    };
+    for (const std::string& text : texts) {
+        const Read whole = read_whole(text);
+        for (std::size_t cut = 1; cut < text.size(); ++cut) {
+            Read split;
+            SampleReader reader(*split.store, split.stats);
+            reader.feed({text.data(), cut});
+            if (reader.wants_more()) {
+                reader.feed({text.data() + cut, text.size() - cut});
+            }
+            reader.finish();
+            EXPECT_EQ(bits(split.values()), bits(whole.values())) << text << " cut at " << cut;
+            EXPECT_EQ(split.stats.sum, whole.stats.sum);
+        }
+        EXPECT_EQ(bits(read_in_blocks(text, 1).values()), bits(whole.values())) << text;
+    }
+}
+
+TEST(SampleReader, NumberLongerThanABlockIsReadInBoundedForm) {
+    const std::string digits(3'000'000, '7');
+    const std::string text = "0 0." + digits + "e1 1 " + digits + "e-2999999\n";
+    const Read r = read_in_blocks(text, 4096);
+    ASSERT_EQ(r.store->count, 2);
+    EXPECT_EQ(r.values()[0], 7.7777777777777777);
+    EXPECT_EQ(r.values()[1], 7.7777777777777777);
+}
+
+TEST(SampleReader, StopsAtCapacityAndTellsWhetherRecordsWereLeftOut) {
+    std::string text;
+    for (std::int32_t i = 0; i < morvel::MAX_SAMPLES; ++i) {
+        text += "0 1\n";
+    }
+    const Read exact = read_whole(text);
+    EXPECT_EQ(exact.store->count, morvel::MAX_SAMPLES);
+    EXPECT_FALSE(exact.left_out);
+    EXPECT_EQ(exact.stats.sum, static_cast<double>(morvel::MAX_SAMPLES));
+
+    const Read trailing_text = read_whole(text + "end of data\n");
+    EXPECT_FALSE(trailing_text.left_out);
+
+    const Read one_more = read_in_blocks(text + "9 1000\n", 1 << 20);
+    EXPECT_EQ(one_more.store->count, morvel::MAX_SAMPLES);
+    EXPECT_TRUE(one_more.left_out);
+    EXPECT_EQ(one_more.stats.sum, exact.stats.sum);  // the extra record changes nothing
+    EXPECT_EQ(one_more.stats.sum_of_squares, exact.stats.sum_of_squares);
+}
+
+// Statistics of samples given as read (the running sums are formed as the reader does).
+SignalStats statistics_of(const std::vector<double>& samples, SampleStore& store) {
+    SignalStats stats;
+    for (const double a : samples) {
+        store.values[static_cast<std::size_t>(store.count++)] = a;
+        stats.sum += a;
+        stats.sum_of_squares += a * a;
+    }
+    morvel::compute_statistics(store, stats);
+    return stats;
+}
+
+TEST(Statistics, MeanAndPopulationDeviationFromTheSums) {
+    auto store = std::make_unique<SampleStore>();
+    const SignalStats s = statistics_of({0, 4, 4, 4}, *store);
+    EXPECT_EQ(s.mean, 3.0);
+    EXPECT_EQ(s.standard_deviation, std::sqrt(3.0));  // 48 / 4 - 3^2
+    EXPECT_EQ(s.minimum, -3.0);
+    EXPECT_EQ(s.maximum, 1.0);
+    EXPECT_EQ(s.highest_sigma, 3.0 / std::sqrt(3.0));  // the minimum is the larger excursion
+    EXPECT_EQ((std::vector<double>{store->view().begin(), store->view().end()}),
+              (std::vector<double>{-3, 1, 1, 1}));
+}
+
+TEST(Statistics, EqualExcursionsTakeTheMaximum) {
+    auto store = std::make_unique<SampleStore>();
+    const SignalStats s = statistics_of({1, 2, 3, 4}, *store);
+    EXPECT_EQ(s.standard_deviation, std::sqrt(1.25));
+    EXPECT_EQ(s.minimum, -1.5);
+    EXPECT_EQ(s.maximum, 1.5);
+    EXPECT_EQ(s.highest_sigma, 1.5 / std::sqrt(1.25));
+}
+
+TEST(Statistics, ExtremesStartAtZero) {
+    auto store = std::make_unique<SampleStore>();
+    const SignalStats s = statistics_of({5, 5, 5, 5}, *store);
+    EXPECT_EQ(s.standard_deviation, 0.0);
+    EXPECT_EQ(s.minimum, 0.0);
+    EXPECT_EQ(s.maximum, 0.0);
+    EXPECT_TRUE(std::isnan(s.highest_sigma));  // 0 / 0
+}
+
+TEST(Statistics, NoSamplesGiveNotANumber) {
+    auto store = std::make_unique<SampleStore>();
+    const SignalStats s = statistics_of({}, *store);
+    EXPECT_TRUE(std::isnan(s.mean));
+    EXPECT_TRUE(std::isnan(s.standard_deviation));
+    EXPECT_TRUE(std::isnan(s.highest_sigma));
+    EXPECT_EQ(s.minimum, 0.0);
+    EXPECT_EQ(s.maximum, 0.0);
+}
+
+// For a constant signal the variance from the two sums is off by rounding; the figures
+// below were worked out separately in IEEE double arithmetic.
+TEST(Statistics, ConstantSignalVarianceDependsOnRounding) {
+    auto three = std::make_unique<SampleStore>();
+    const SignalStats negative = statistics_of({0.1, 0.1, 0.1}, *three);
+    EXPECT_EQ(negative.mean, 0.10000000000000002);
+    EXPECT_TRUE(std::isnan(negative.standard_deviation));  // variance -1.7347e-18
+    EXPECT_EQ(negative.minimum, -1.3877787807814457e-17);
+    EXPECT_EQ(negative.maximum, 0.0);
+    EXPECT_TRUE(std::isnan(negative.highest_sigma));
+
+    auto seven = std::make_unique<SampleStore>();
+    const SignalStats positive = statistics_of(std::vector<double>(7, 0.1), *seven);
+    EXPECT_EQ(positive.standard_deviation, 1.3170890159654386e-09);
+    EXPECT_EQ(positive.maximum, 1.3877787807814457e-17);
+    EXPECT_EQ(positive.highest_sigma, 1.3877787807814457e-17 / 1.3170890159654386e-09);
+}
+
+}  // namespace
