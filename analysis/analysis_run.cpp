@@ -1,18 +1,41 @@
 #include "analysis_run.hpp"
 
 #include <cerrno>
+#include <cstdint>
 #include <new>
 
+#include <sys/mman.h>
 #include <unistd.h>
 
 namespace morvel {
 
+namespace {
+constexpr std::size_t LARGE_PAGE = std::size_t{2} << 20;
+}
+
+void detail::UnmapDeleter::operator()(double* p) const noexcept {
+    ::munmap(p, bytes);
+}
+
 detail::ZeroArray detail::allocate_zeroed(std::int32_t count) {
-    auto* p = static_cast<double*>(std::calloc(static_cast<std::size_t>(count), sizeof(double)));
-    if (p == nullptr) {
+    const std::size_t bytes = static_cast<std::size_t>(count) * sizeof(double);
+    // Map a large page more than needed, then trim both ends so the array starts on a
+    // large-page boundary.
+    void* mapped = ::mmap(nullptr, bytes + LARGE_PAGE, PROT_READ | PROT_WRITE,
+                          MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+    if (mapped == MAP_FAILED) {
         throw std::bad_alloc();
     }
-    return ZeroArray(p);
+    const auto start = reinterpret_cast<std::uintptr_t>(mapped);
+    const std::uintptr_t aligned = (start + LARGE_PAGE - 1) & ~(LARGE_PAGE - 1);
+    const std::size_t head = aligned - start;
+    if (head > 0) {
+        ::munmap(mapped, head);
+    }
+    ::munmap(reinterpret_cast<void*>(aligned + bytes), LARGE_PAGE - head);
+    auto* array = reinterpret_cast<double*>(aligned);
+    ::madvise(array, bytes, MADV_HUGEPAGE);  // a hint; ordinary pages work as well
+    return ZeroArray(array, UnmapDeleter{bytes});
 }
 
 FileHandle& FileHandle::operator=(FileHandle&& other) noexcept {

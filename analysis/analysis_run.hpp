@@ -4,7 +4,6 @@
 #pragma once
 
 #include <cstdint>
-#include <cstdlib>
 #include <memory>
 #include <span>
 #include <string>
@@ -16,12 +15,14 @@ inline constexpr std::int32_t MAX_SAMPLES = 2'000'000;
 inline constexpr std::int32_t MAX_PEAKS = 50'000;
 
 namespace detail {
-struct FreeDeleter {
-    void operator()(double* p) const noexcept { std::free(p); }
+struct UnmapDeleter {
+    std::size_t bytes = 0;
+    void operator()(double* p) const noexcept;
 };
-// A zero-filled array allocated once at full capacity. calloc hands out fresh zero pages
-// for large blocks, so the unused part of a store costs address space, not memory.
-using ZeroArray = std::unique_ptr<double[], FreeDeleter>;
+// A zero-filled array allocated once at full capacity, straight from the system: its pages
+// are fresh zeros, so the unused part of a store costs address space, not memory. Large
+// pages are asked for, which saves thousands of page faults when a store fills.
+using ZeroArray = std::unique_ptr<double[], UnmapDeleter>;
 ZeroArray allocate_zeroed(std::int32_t count);
 }  // namespace detail
 

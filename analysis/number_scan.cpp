@@ -1,7 +1,9 @@
 #include "number_scan.hpp"
 
 #include <algorithm>
+#include <bit>
 #include <charconv>
+#include <cstring>
 #include <limits>
 #include <system_error>
 
@@ -19,26 +21,101 @@ double signed_value(bool negative, double magnitude) noexcept {
     return negative ? -magnitude : magnitude;
 }
 
+// Powers of ten that a double holds exactly.
+constexpr double EXACT_POWERS_OF_TEN[] = {1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7,
+                                          1e8,  1e9,  1e10, 1e11, 1e12, 1e13, 1e14, 1e15,
+                                          1e16, 1e17, 1e18, 1e19, 1e20, 1e21, 1e22};
+constexpr int MAX_EXACT_POWER = 22;
+constexpr std::uint64_t MAX_EXACT_MANTISSA = std::uint64_t{1} << 53;
+constexpr std::ptrdiff_t MAX_FAST_DIGITS = 19;  // any 19 digits fit in 64 bits
+constexpr int FAST_EXPONENT_CAP = 100'000;      // beyond it the fast path does not apply anyway
+
+// Digits are read eight at a time where the text allows: each byte of a 64-bit word holds
+// one character (the first in the lowest byte), and a few multiplications combine them.
+constexpr std::uint64_t ZEROS = 0x3030303030303030;  // '0' in every byte
+
+// The number of leading characters of the word that are digits, given the word with '0'
+// subtracted from every byte (as xor, so that no byte borrows from the next).
+[[gnu::always_inline]] inline int leading_digits(std::uint64_t x) noexcept {
+    const std::uint64_t not_digit =
+        (((x & 0x7F7F7F7F7F7F7F7F) + 0x7676767676767676) | x) & 0x8080808080808080;
+    return not_digit == 0 ? 8 : std::countr_zero(not_digit) >> 3;
+}
+
+// The value of eight digit values 0-9, the first (most significant) in the lowest byte.
+[[gnu::always_inline]] inline std::uint64_t eight_digit_value(std::uint64_t v) noexcept {
+    v = v * 10 + (v >> 8);  // pairs of digits
+    return (((v & 0x000000FF000000FF) * (100 + (1000000ULL << 32))) +
+            (((v >> 16) & 0x000000FF000000FF) * (1 + (10000ULL << 32)))) >>
+           32;
+}
+
+constexpr std::uint64_t POWERS_OF_TEN[] = {1,      10,      100,      1000,     10000,
+                                           100000, 1000000, 10000000, 100000000};
+
+// Reads a run of digits, appending them to `mantissa` (which wraps past 19 digits; the
+// caller counts digits). Returns the first character that is not a digit.
+[[gnu::always_inline]] inline const char* read_digits(const char* p, const char* last,
+                                                      std::uint64_t& mantissa) noexcept {
+    while (last - p >= 8) {
+        std::uint64_t word;
+        std::memcpy(&word, p, sizeof word);
+        word ^= ZEROS;
+        const int count = leading_digits(word);
+        if (count == 0) {
+            return p;
+        }
+        // Shift the digits to the top, so the bytes after them drop out and zeros lead.
+        const std::uint64_t digits = word << (8 * (8 - count));
+        mantissa = mantissa * POWERS_OF_TEN[count] + eight_digit_value(digits);
+        p += count;
+        if (count < 8) {
+            return p;
+        }
+    }
+    while (p < last && is_digit(*p)) {
+        mantissa = mantissa * 10 + static_cast<unsigned>(*p - '0');
+        ++p;
+    }
+    return p;
+}
+
+// Slow but general: the library's correctly rounded conversion, and a bounded rebuild of the
+// number for values out of range (telling overflow from underflow).
+double convert_general(const char* first, const char* unsigned_first, const char* last,
+                       bool negative) noexcept {
+    double magnitude = 0.0;
+    const auto [end, ec] = std::from_chars(unsigned_first, last, magnitude);
+    if (ec == std::errc{} && end == last) {
+        return signed_value(negative, magnitude);
+    }
+    NumberAccumulator accumulator;
+    for (const char* c = first; c < last; ++c) {
+        accumulator.push(*c);
+    }
+    double value = 0.0;
+    accumulator.finish(value);
+    return value;
+}
+
 }  // namespace
 
 ScanResult scan_number(const char* first, const char* last, bool text_ends,
                        double& value) noexcept {
     const char* p = first;
     const bool negative = p < last && *p == '-';
-    if (p < last && (*p == '-' || *p == '+')) {
-        ++p;
-    }
+    p += negative || (p < last && *p == '+');  // without a branch: signs come at random
     const char* const unsigned_first = p;
-    while (p < last && is_digit(*p)) {
-        ++p;
-    }
+    // The digits, read as one integer while they fit; the point only moves the exponent.
+    std::uint64_t mantissa = 0;
+    p = read_digits(p, last, mantissa);
     std::ptrdiff_t mantissa_digits = p - unsigned_first;
+    std::ptrdiff_t fraction_digits = 0;
     if (p < last && *p == '.') {
         const char* fraction = ++p;
-        while (p < last && is_digit(*p)) {
-            ++p;
-        }
-        mantissa_digits += p - fraction;
+        p = read_digits(p, last, mantissa);
+        fraction_digits = p - fraction;
+        mantissa_digits += fraction_digits;
     }
     if (p == last && !text_ends) {
         return {p, ScanStatus::incomplete};
@@ -46,13 +123,16 @@ ScanResult scan_number(const char* first, const char* last, bool text_ends,
     if (mantissa_digits == 0) {
         return {p, ScanStatus::invalid};
     }
+    int exponent = 0;
     if (p < last && (*p == 'e' || *p == 'E')) {
         const char* q = p + 1;
+        const bool exponent_negative = q < last && *q == '-';
         if (q < last && (*q == '-' || *q == '+')) {
             ++q;
         }
         const char* const exponent_digits = q;
         while (q < last && is_digit(*q)) {
+            exponent = std::min(exponent * 10 + (*q - '0'), FAST_EXPONENT_CAP);
             ++q;
         }
         if (q == last && !text_ends) {
@@ -61,22 +141,22 @@ ScanResult scan_number(const char* first, const char* last, bool text_ends,
         if (q == exponent_digits) {
             return {q, ScanStatus::invalid};
         }
+        exponent = exponent_negative ? -exponent : exponent;
         p = q;
     }
 
-    double magnitude = 0.0;
-    const auto [end, ec] = std::from_chars(unsigned_first, p, magnitude);
-    if (ec == std::errc{} && end == p) {
+    // Exact mantissa and exact power of ten: one correctly rounded multiplication or
+    // division gives the correctly rounded value.
+    const std::ptrdiff_t power = exponent - fraction_digits;
+    if (mantissa_digits <= MAX_FAST_DIGITS && mantissa <= MAX_EXACT_MANTISSA &&
+        power >= -MAX_EXACT_POWER && power <= MAX_EXACT_POWER) {
+        const auto m = static_cast<double>(mantissa);
+        const double magnitude =
+            power < 0 ? m / EXACT_POWERS_OF_TEN[-power] : m * EXACT_POWERS_OF_TEN[power];
         value = signed_value(negative, magnitude);
-        return {p, ScanStatus::ok};
+    } else {
+        value = convert_general(first, unsigned_first, p, negative);
     }
-    // Out of range (or a form the library reads differently): rebuild the number in bounded
-    // form, which tells overflow from underflow.
-    NumberAccumulator accumulator;
-    for (const char* c = first; c < p; ++c) {
-        accumulator.push(*c);
-    }
-    accumulator.finish(value);
     return {p, ScanStatus::ok};
 }
 

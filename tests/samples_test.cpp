@@ -9,6 +9,8 @@
 #include <string>
 #include <vector>
 
+#include <unistd.h>
+
 namespace {
 
 using morvel::SampleReader;
@@ -215,6 +217,102 @@ TEST(Statistics, ConstantSignalVarianceDependsOnRounding) {
     EXPECT_EQ(positive.standard_deviation, 1.3170890159654386e-09);
     EXPECT_EQ(positive.maximum, 1.3877787807814457e-17);
     EXPECT_EQ(positive.highest_sigma, 1.3877787807814457e-17 / 1.3170890159654386e-09);
+}
+
+}  // namespace
+
+namespace {
+
+// Reading ahead from any whitespace, then taking the scanned numbers, gives the records of
+// reading straight through: the cut can fall in a time or acceleration position, before a
+// failed number, a stop, or the capacity probe.
+TEST(ScanAhead, TakingNumbersScannedFromAnyWhitespaceGivesTheSameRecords) {
+    const std::string texts[] = {
+        "0 1\n0.1 -2.5e-3\n0.2 +.75 9\n0.3 1E+2 0.4 -0.\n",
+        "0 1\n1 2e\n3 4\n5 - 6 7 1e+x 8\n",
+        "1.5.3 .5 x 7 8",
+        "1 2 , 3 4",
+        "1 -x 3 4\n",
+        "0 1 2 3 4 5 1e400 -1e-400 7 8 9",
+    };
+    for (const std::string& text : texts) {
+        const Read whole = read_whole(text);
+        for (std::size_t cut = 0; cut < text.size(); ++cut) {
+            if (!morvel::is_space(text[cut])) {
+                continue;
+            }
+            for (const std::size_t limit : {std::size_t{1}, std::size_t{2}, std::size_t{1000}}) {
+                Read shared;
+                SampleReader reader(*shared.store, shared.stats);
+                const char* const split = text.data() + cut + 1;
+                const char* const last = text.data() + text.size();
+                std::vector<double> scanned;
+                const char* const stop = morvel::scan_stretch(split, last, scanned, limit);
+                reader.feed({text.data(), split});
+                reader.take_scanned(scanned);
+                if (reader.wants_more()) {
+                    reader.feed({stop, last});
+                }
+                reader.finish();
+                EXPECT_EQ(bits(shared.values()), bits(whole.values()))
+                    << text << " cut at " << cut << " limit " << limit;
+            }
+        }
+    }
+}
+
+// Text of many records in mixed forms, with failed accelerations, long digit runs and values
+// out of range (none that shifts the pairing, so reading goes through to the end).
+std::string mixed_records(std::size_t count, unsigned seed) {
+    std::uint64_t state = seed;
+    auto next = [&state] {
+        state = state * 6364136223846793005ULL + 1442695040888963407ULL;
+        return state >> 33;
+    };
+    const char* const odd[] = {
+        "1e+",   "2e", "-.", "12345678901234567890123", "0.000000000000000000000001234", "9e-400",
+        "7e400", "-0", "+.5"};
+    std::string text;
+    for (std::size_t i = 0; i < count; ++i) {
+        text += std::to_string(i) + (next() % 2 ? "\n" : " ");
+        if (next() % 50 == 0) {
+            text += odd[next() % std::size(odd)];
+        } else {
+            if (next() % 2 == 0) {
+                text += '-';
+            }
+            text += std::to_string(next() % 1000);
+            text += '.';
+            text += std::to_string(next() % 1000000);
+        }
+        text += next() % 3 ? "\n" : "\t ";
+    }
+    return text;
+}
+
+TEST(ReadSamples, FileReadWithTwoThreadsGivesTheRecordsOfOneReader) {
+    const std::string text = mixed_records(400'000, 11);  // several read blocks
+    const Read whole = read_whole(text);
+    ASSERT_GT(whole.store->count, 100'000);
+
+    char path[] = "/tmp/morvel_samples_XXXXXX";
+    const int fd = mkstemp(path);
+    ASSERT_GE(fd, 0);
+    ASSERT_EQ(morvel::write_all(fd, text), 0);
+    ::lseek(fd, 0, SEEK_SET);
+    auto run = std::make_unique<morvel::AnalysisRun>();
+    run->input = morvel::FileHandle(fd);
+    const morvel::ReadReport report = morvel::read_samples(*run);
+    ::unlink(path);
+
+    EXPECT_EQ(report.error, 0);
+    EXPECT_EQ(run->samples.count, whole.store->count);
+    const auto values = run->samples.view();
+    EXPECT_EQ(bits({values.begin(), values.end()}), bits(whole.values()));
+    EXPECT_EQ(std::bit_cast<std::uint64_t>(run->stats.sum),
+              std::bit_cast<std::uint64_t>(whole.stats.sum));
+    EXPECT_EQ(std::bit_cast<std::uint64_t>(run->stats.sum_of_squares),
+              std::bit_cast<std::uint64_t>(whole.stats.sum_of_squares));
 }
 
 }  // namespace
