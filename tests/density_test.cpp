@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <limits>
 #include <string>
 #include <vector>
@@ -48,6 +49,27 @@ TEST(Density, PeaksAboveTheWrittenBinsStillCountInTheDivisor) {
     const double nan = std::numeric_limits<double>::quiet_NaN();
     EXPECT_EQ(morvel::density_text(std::vector<double>{0.0, inf, nan, 13.5}),
               file_with(std::vector<const char*>(26, ZERO)));
+}
+
+// Every edge of a written bin, and the next double above it.
+TEST(Density, EachEdgeAndTheDoubleAboveItFallInNeighbouringBins) {
+    for (std::size_t k = 1; k <= 26; ++k) {
+        const double edge = static_cast<double>(k) * 0.25;
+        std::vector<const char*> expected(26, ZERO);
+        expected[k - 1] = "           4";  // one peak of one: 1 / 1 * 4
+        EXPECT_EQ(morvel::density_text(std::vector<double>{edge}), file_with(expected)) << edge;
+
+        expected.assign(26, ZERO);
+        if (k < 26) {
+            expected[k] = "           4";
+        }
+        const double above = std::nextafter(edge, 100.0);
+        EXPECT_EQ(morvel::density_text(std::vector<double>{above}), file_with(expected)) << edge;
+    }
+    std::vector<const char*> expected(26, ZERO);
+    expected[0] = "           4";
+    EXPECT_EQ(morvel::density_text(std::vector<double>{4.9406564584124654e-324}),
+              file_with(expected));
 }
 
 TEST(Density, NoPeaksGiveNotANumberOnEveryBinLine) {
