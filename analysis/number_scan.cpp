@@ -107,8 +107,12 @@ ScanResult scan_number(const char* first, const char* last, bool text_ends,
     p += negative || (p < last && *p == '+');  // without a branch: signs come at random
     const char* const unsigned_first = p;
     // The digits, read as one integer while they fit; the point only moves the exponent.
+    // Integer parts are mostly short: read their digits one by one, a fraction's in words.
     std::uint64_t mantissa = 0;
-    p = read_digits(p, last, mantissa);
+    while (p < last && is_digit(*p)) {
+        mantissa = mantissa * 10 + static_cast<unsigned>(*p - '0');
+        ++p;
+    }
     std::ptrdiff_t mantissa_digits = p - unsigned_first;
     std::ptrdiff_t fraction_digits = 0;
     if (p < last && *p == '.') {

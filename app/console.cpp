@@ -69,6 +69,18 @@ void wait_on_terminal(int tty, std::string_view prompt, Console& console) {
 
 }  // namespace
 
+Console::Console() {
+    for (int fd = STDIN_FILENO; fd <= STDERR_FILENO; ++fd) {
+        if (fcntl(fd, F_GETFD) == -1 && errno == EBADF) {
+            // The lowest free descriptor is this one.
+            ::open("/dev/null", O_RDWR);
+            if (fd == STDOUT_FILENO) {
+                output_error_ = EBADF;
+            }
+        }
+    }
+}
+
 void Console::say(std::string_view text) {
     if (output_error_ != 0) {
         return;

@@ -10,6 +10,11 @@ namespace morvel {
 
 class Console {
   public:
+    // Takes over standard output as it stands. Descriptors 0 to 2 that are closed get
+    // /dev/null, so that no file opened later takes their place (the report would land in
+    // it); a closed standard output then counts as a failed write.
+    Console();
+
     // Writes a message to standard output at once (no buffering), so a prompt is visible
     // before the program waits. A failed write (closed output, broken pipe) is remembered;
     // the run goes on.

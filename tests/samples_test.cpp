@@ -290,29 +290,54 @@ std::string mixed_records(std::size_t count, unsigned seed) {
     return text;
 }
 
+// Reads `text` from a file through read_samples, as the program does.
+struct FileRead {
+    std::unique_ptr<morvel::AnalysisRun> run = std::make_unique<morvel::AnalysisRun>();
+    morvel::ReadReport report;
+};
+
+FileRead read_file(const std::string& text) {
+    FileRead r;
+    char path[] = "/tmp/morvel_samples_XXXXXX";
+    const int fd = mkstemp(path);
+    EXPECT_GE(fd, 0);
+    EXPECT_EQ(morvel::write_all(fd, text), 0);
+    ::lseek(fd, 0, SEEK_SET);
+    ::unlink(path);
+    r.run->input = morvel::FileHandle(fd);
+    r.report = morvel::read_samples(*r.run);
+    return r;
+}
+
+void expect_same_records(const FileRead& file, const Read& whole) {
+    EXPECT_EQ(file.report.error, 0);
+    const auto values = file.run->samples.view();
+    EXPECT_EQ(bits({values.begin(), values.end()}), bits(whole.values()));
+    EXPECT_EQ(std::bit_cast<std::uint64_t>(file.run->stats.sum),
+              std::bit_cast<std::uint64_t>(whole.stats.sum));
+    EXPECT_EQ(std::bit_cast<std::uint64_t>(file.run->stats.sum_of_squares),
+              std::bit_cast<std::uint64_t>(whole.stats.sum_of_squares));
+}
+
 TEST(ReadSamples, FileReadWithTwoThreadsGivesTheRecordsOfOneReader) {
     const std::string text = mixed_records(400'000, 11);  // several read blocks
     const Read whole = read_whole(text);
     ASSERT_GT(whole.store->count, 100'000);
+    expect_same_records(read_file(text), whole);
+}
 
-    char path[] = "/tmp/morvel_samples_XXXXXX";
-    const int fd = mkstemp(path);
-    ASSERT_GE(fd, 0);
-    ASSERT_EQ(morvel::write_all(fd, text), 0);
-    ::lseek(fd, 0, SEEK_SET);
-    auto run = std::make_unique<morvel::AnalysisRun>();
-    run->input = morvel::FileHandle(fd);
-    const morvel::ReadReport report = morvel::read_samples(*run);
-    ::unlink(path);
-
-    EXPECT_EQ(report.error, 0);
-    EXPECT_EQ(run->samples.count, whole.store->count);
-    const auto values = run->samples.view();
-    EXPECT_EQ(bits({values.begin(), values.end()}), bits(whole.values()));
-    EXPECT_EQ(std::bit_cast<std::uint64_t>(run->stats.sum),
-              std::bit_cast<std::uint64_t>(whole.stats.sum));
-    EXPECT_EQ(std::bit_cast<std::uint64_t>(run->stats.sum_of_squares),
-              std::bit_cast<std::uint64_t>(whole.stats.sum_of_squares));
+// Short records fill the other thread's share of the block before its end.
+TEST(ReadSamples, ShortRecordsUpToTheCapacityAndOneMore) {
+    std::string text;
+    for (std::int32_t i = 0; i < morvel::MAX_SAMPLES; ++i) {
+        text += i % 3 == 0 ? "0 1\n" : "1 2\n";
+    }
+    text += "9 1000\n";
+    const Read whole = read_whole(text);
+    const FileRead file = read_file(text);
+    expect_same_records(file, whole);
+    EXPECT_EQ(file.run->samples.count, morvel::MAX_SAMPLES);
+    EXPECT_TRUE(file.report.records_left_out);
 }
 
 }  // namespace
