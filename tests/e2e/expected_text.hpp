@@ -82,8 +82,8 @@ inline std::string density_file(const std::map<int, std::string>& densities,
         char centre[16];
         std::snprintf(centre, sizeof centre, "%.3f", 0.125 + 0.25 * k);
         const auto found = densities.find(k);
-        text += field(centre) + " " + field(found != densities.end() ? found->second : others) +
-                "\n";
+        text +=
+            field(centre) + " " + field(found != densities.end() ? found->second : others) + "\n";
     }
     return text;
 }

@@ -49,8 +49,8 @@ class TerminalRun {
                 _exit(126);
             }
             const int tty = open(slave_name.c_str(), O_RDWR);
-            if (tty < 0 || ioctl(tty, TIOCSCTTY, 0) != 0 || dup2(tty, 0) < 0 ||
-                dup2(tty, 1) < 0 || dup2(tty, 2) < 0 || chdir(work.c_str()) != 0) {
+            if (tty < 0 || ioctl(tty, TIOCSCTTY, 0) != 0 || dup2(tty, 0) < 0 || dup2(tty, 1) < 0 ||
+                dup2(tty, 2) < 0 || chdir(work.c_str()) != 0) {
                 _exit(126);
             }
             close(tty);
@@ -219,15 +219,18 @@ TEST_P(KeyWaitTest, OneKeyEndsTheRunAndTheTerminalIsAsBefore) {
     EXPECT_EQ(term.unread_input(), "\n");
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Keys, KeyWaitTest,
-    testing::Values(KeyCase{"letter", "q"}, KeyCase{"cursor_up", "\x1b[A"},
-                    KeyCase{"cursor_up_application_mode", "\x1bOA"},
-                    KeyCase{"function_key_f5", "\x1b[15~"}, KeyCase{"two_byte_character", "\xc3\xa9"},
-                    KeyCase{"enter", "\r"}, KeyCase{"ctrl_c", "\x03"},
-                    KeyCase{"ctrl_backslash", "\x1c"}, KeyCase{"ctrl_z", "\x1a"},
-                    KeyCase{"ctrl_s", "\x13"}, KeyCase{"ctrl_q", "\x11"}),
-    [](const testing::TestParamInfo<KeyCase>& case_info) { return std::string(case_info.param.label); });
+INSTANTIATE_TEST_SUITE_P(Keys, KeyWaitTest,
+                         testing::Values(KeyCase{"letter", "q"}, KeyCase{"cursor_up", "\x1b[A"},
+                                         KeyCase{"cursor_up_application_mode", "\x1bOA"},
+                                         KeyCase{"function_key_f5", "\x1b[15~"},
+                                         KeyCase{"two_byte_character", "\xc3\xa9"},
+                                         KeyCase{"enter", "\r"}, KeyCase{"ctrl_c", "\x03"},
+                                         KeyCase{"ctrl_backslash", "\x1c"},
+                                         KeyCase{"ctrl_z", "\x1a"}, KeyCase{"ctrl_s", "\x13"},
+                                         KeyCase{"ctrl_q", "\x11"}),
+                         [](const testing::TestParamInfo<KeyCase>& case_info) {
+                             return std::string(case_info.param.label);
+                         });
 
 }  // namespace
 }  // namespace morvel::e2e

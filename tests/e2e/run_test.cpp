@@ -120,7 +120,8 @@ INSTANTIATE_TEST_SUITE_P(
                      TWO_PEAKS_DENSITIES},
         // Constant 2: sum of squares 12/3 - 4 = 0 exactly; nothing is left after de-meaning.
         AnalysisCase{"constant_signal", "0 2\n1 2\n2 2\n", {3, "0", "0", "0", "nan", 0, 0, 0}, {}},
-        AnalysisCase{"spikes_above_the_written_bins", spikes_data(),
+        AnalysisCase{"spikes_above_the_written_bins",
+                     spikes_data(),
                      Report{362, "-7", "14", "1", "14", 6, 6, 4},
                      {{15, "1.333"}, {23, "0.6667"}}},
         // 1e309 overflows to inf: mean inf, variance inf - inf = nan; de-meaned nan -inf -inf,
@@ -139,7 +140,9 @@ INSTANTIATE_TEST_SUITE_P(
         // 2e-324 is below half the least subnormal: it reads as 0, a constant signal.
         AnalysisCase{
             "underflow_to_zero", "0 0\n1 2e-324\n2 0\n", {3, "0", "0", "0", "nan", 0, 0, 0}, {}}),
-    [](const testing::TestParamInfo<AnalysisCase>& case_info) { return std::string(case_info.param.label); });
+    [](const testing::TestParamInfo<AnalysisCase>& case_info) {
+        return std::string(case_info.param.label);
+    });
 
 // --- The file name on standard input ---
 
@@ -175,7 +178,9 @@ INSTANTIATE_TEST_SUITE_P(
                     NameCase{"followed_by_a_second_word", "\t data.txt extra words\n", "data.txt"},
                     NameCase{"without_line_end", "data.txt", "data.txt"},
                     NameCase{"in_a_subfolder", "sub/data.txt\n", "sub/data.txt"}),
-    [](const testing::TestParamInfo<NameCase>& case_info) { return std::string(case_info.param.label); });
+    [](const testing::TestParamInfo<NameCase>& case_info) {
+        return std::string(case_info.param.label);
+    });
 
 // --- An input that cannot be opened: exit 1, and morvel.out is left as it was ---
 
@@ -246,8 +251,7 @@ INSTANTIATE_TEST_SUITE_P(
                         },
                         false, true},
         OpenFailureCase{"standard_input_empty", "", "", nullptr, true, false},
-        OpenFailureCase{"standard_input_only_blank_lines", "\n \n\t\n", "", nullptr, false,
-                        false}),
+        OpenFailureCase{"standard_input_only_blank_lines", "\n \n\t\n", "", nullptr, false, false}),
     [](const testing::TestParamInfo<OpenFailureCase>& case_info) {
         return std::string(case_info.param.label);
     });
@@ -281,24 +285,25 @@ TEST_P(CreateFailureTest, ReportsAndKeepsTheInput) {
 
 INSTANTIATE_TEST_SUITE_P(
     Failures, CreateFailureTest,
-    testing::Values(
-        CreateFailureCase{"output_is_a_directory", "data.txt",
-                          [](const Sandbox& box) {
-                              box.write("data.txt", NORMAL_DATA);
-                              fs::create_directory(box.path("morvel.out"));
-                          }},
-        CreateFailureCase{"input_is_the_output_file", "morvel.out",
-                          [](const Sandbox& box) { box.write("morvel.out", NORMAL_DATA); }},
-        CreateFailureCase{"input_is_a_symbolic_link_to_the_output_file", "link.txt",
-                          [](const Sandbox& box) {
-                              box.write("morvel.out", NORMAL_DATA);
-                              fs::create_symlink("morvel.out", box.path("link.txt"));
-                          }},
-        CreateFailureCase{"input_is_a_hard_link_to_the_output_file", "hard.txt",
-                          [](const Sandbox& box) {
-                              box.write("morvel.out", NORMAL_DATA);
-                              fs::create_hard_link(box.path("morvel.out"), box.path("hard.txt"));
-                          }}),
+    testing::Values(CreateFailureCase{"output_is_a_directory", "data.txt",
+                                      [](const Sandbox& box) {
+                                          box.write("data.txt", NORMAL_DATA);
+                                          fs::create_directory(box.path("morvel.out"));
+                                      }},
+                    CreateFailureCase{
+                        "input_is_the_output_file", "morvel.out",
+                        [](const Sandbox& box) { box.write("morvel.out", NORMAL_DATA); }},
+                    CreateFailureCase{"input_is_a_symbolic_link_to_the_output_file", "link.txt",
+                                      [](const Sandbox& box) {
+                                          box.write("morvel.out", NORMAL_DATA);
+                                          fs::create_symlink("morvel.out", box.path("link.txt"));
+                                      }},
+                    CreateFailureCase{"input_is_a_hard_link_to_the_output_file", "hard.txt",
+                                      [](const Sandbox& box) {
+                                          box.write("morvel.out", NORMAL_DATA);
+                                          fs::create_hard_link(box.path("morvel.out"),
+                                                               box.path("hard.txt"));
+                                      }}),
     [](const testing::TestParamInfo<CreateFailureCase>& case_info) {
         return std::string(case_info.param.label);
     });
@@ -335,7 +340,8 @@ TEST_P(UnwritableStdoutTest, DensityFileIsStillWritten) {
 INSTANTIATE_TEST_SUITE_P(Failures, UnwritableStdoutTest,
                          testing::Values(StdoutMode::closed, StdoutMode::broken_pipe),
                          [](const testing::TestParamInfo<StdoutMode>& case_info) {
-                             return case_info.param == StdoutMode::closed ? "closed" : "broken_pipe";
+                             return case_info.param == StdoutMode::closed ? "closed"
+                                                                          : "broken_pipe";
                          });
 
 // --- Capacities: the figures as specified, one line on standard error when data was left out
@@ -378,6 +384,21 @@ std::string alternating(int pairs, const std::vector<int>& tail) {
     return data;
 }
 
+// With both standard output and standard error closed, the run's own files take their
+// descriptors; a notice for standard error must not end up in morvel.out.
+TEST(UnwritableStdoutTest, NoticeWithBothOutputsClosedStaysOutOfDensityFile) {
+    Sandbox box;
+    box.write("data.txt", alternating(25'001, {2, 0, 0, 0, -2, 0, 0, 0}));
+    RunOptions options;
+    options.stdout_mode = StdoutMode::closed;
+    options.stderr_closed = true;
+    const RunResult result = box.run("data.txt\n", options);
+    ASSERT_FALSE(result.timed_out);
+    EXPECT_TRUE(result.exited);
+    EXPECT_NE(result.exit_status, 0);
+    EXPECT_EQ(box.read("morvel.out"), density_file({{3, "4"}}, "0"));
+}
+
 class CapacityTest : public testing::TestWithParam<CapacityCase> {};
 
 TEST_P(CapacityTest, FiguresAndNotice) {
@@ -398,11 +419,14 @@ const Report FULL_STORE_REPORT{2'000'000, "-2", "2", "0.002", "1000", 2, 2, 2};
 INSTANTIATE_TEST_SUITE_P(
     Limits, CapacityTest,
     testing::Values(
-        CapacityCase{"samples_exactly_at_capacity", [] { return full_store(""); },
-                     FULL_STORE_REPORT, {}, 0},
+        CapacityCase{
+            "samples_exactly_at_capacity", [] { return full_store(""); }, FULL_STORE_REPORT, {}, 0},
         // Read, the last record would change the mean and every figure after it.
-        CapacityCase{"one_record_past_capacity", [] { return full_store("0 1000\n"); },
-                     FULL_STORE_REPORT, {}, 1},
+        CapacityCase{"one_record_past_capacity",
+                     [] { return full_store("0 1000\n"); },
+                     FULL_STORE_REPORT,
+                     {},
+                     1},
         // 50,002 alternating samples: the 50,000th peak is the last interior sample.
         CapacityCase{"peaks_fill_at_the_last_interior_sample",
                      [] { return alternating(25'001, {}); },
@@ -413,11 +437,15 @@ INSTANTIATE_TEST_SUITE_P(
         // full before the trough at -1 and the crest at 2 that follow; they are not counted,
         // so bin 3 keeps all 50,000 peaks.
         CapacityCase{"peaks_fill_before_the_last_interior_sample",
-                     [] { return alternating(25'001, {2, 0, 0, 0, -2, 0, 0, 0}); },
+                     [] {
+                         return alternating(25'001, {2, 0, 0, 0, -2, 0, 0, 0});
+                     },
                      {50'010, "-2", "2", "1", "2", 50'000, 0, 0},
                      {{3, "4"}},
                      1}),
-    [](const testing::TestParamInfo<CapacityCase>& case_info) { return std::string(case_info.param.label); });
+    [](const testing::TestParamInfo<CapacityCase>& case_info) {
+        return std::string(case_info.param.label);
+    });
 
 }  // namespace
 }  // namespace morvel::e2e

@@ -29,7 +29,8 @@ constexpr uid_t NOBODY = 65534;
 
 // Child side, between fork and exec: only async-signal-safe calls.
 [[noreturn]] void exec_child(const char* work, const char* in, const char* out, const char* err,
-                             StdoutMode mode, int pipe_write, bool unprivileged) {
+                             const RunOptions& options, int pipe_write) {
+    const StdoutMode mode = options.stdout_mode;
     if (setsid() < 0 || chdir(work) != 0) {
         _exit(126);
     }
@@ -55,7 +56,10 @@ constexpr uid_t NOBODY = 65534;
     close(err_fd);
     // The program must cope with a broken pipe by itself, so it starts with the default action.
     signal(SIGPIPE, SIG_DFL);
-    if (unprivileged && geteuid() == 0) {
+    if (options.stderr_closed) {
+        close(2);
+    }
+    if (options.unprivileged && geteuid() == 0) {
         if (setgroups(0, nullptr) != 0 || setgid(NOBODY) != 0 || setuid(NOBODY) != 0) {
             _exit(126);
         }
@@ -123,8 +127,7 @@ RunResult Sandbox::run(std::string_view stdin_text, const RunOptions& options) c
         fail("fork");
     }
     if (pid == 0) {
-        exec_child(work.c_str(), in.c_str(), out.c_str(), err.c_str(), options.stdout_mode,
-                   pipe_ends[1], options.unprivileged);
+        exec_child(work.c_str(), in.c_str(), out.c_str(), err.c_str(), options, pipe_ends[1]);
     }
     if (pipe_ends[1] >= 0) {
         close(pipe_ends[1]);

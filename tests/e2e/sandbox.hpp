@@ -18,6 +18,7 @@ enum class StdoutMode {
 
 struct RunOptions {
     StdoutMode stdout_mode = StdoutMode::file;
+    bool stderr_closed = false;  // descriptor 2 is closed instead of captured
     // Run as an unprivileged user (nobody) when the test runs as root, so that file
     // permissions apply.
     bool unprivileged = false;
