@@ -31,7 +31,8 @@ using std::chrono::milliseconds;
 // terminal's settings and its unread input after the program has gone.
 class TerminalRun {
   public:
-    explicit TerminalRun(const Sandbox& box) {
+    // `stdin_file`, if not empty, becomes standard input instead of the terminal.
+    explicit TerminalRun(const Sandbox& box, const std::string& stdin_file = "") {
         master_ = posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
         if (master_ < 0 || grantpt(master_) != 0 || unlockpt(master_) != 0) {
             return;
@@ -54,6 +55,13 @@ class TerminalRun {
                 _exit(126);
             }
             close(tty);
+            if (!stdin_file.empty()) {
+                const int in = open(stdin_file.c_str(), O_RDONLY);
+                if (in < 0 || dup2(in, 0) < 0) {
+                    _exit(126);
+                }
+                close(in);
+            }
             signal(SIGPIPE, SIG_DFL);
             execl(MORVEL_BINARY, MORVEL_BINARY, static_cast<char*>(nullptr));
             _exit(127);
@@ -127,6 +135,7 @@ class TerminalRun {
     }
 
     int status() const { return status_; }
+    pid_t pid() const { return pid_; }
 
     // Whatever input the terminal still holds unread: a line feed is typed to complete any
     // partial line, then one line is read from the slave side. Only the line feed means
@@ -231,6 +240,40 @@ INSTANTIATE_TEST_SUITE_P(Keys, KeyWaitTest,
                          [](const testing::TestParamInfo<KeyCase>& case_info) {
                              return std::string(case_info.param.label);
                          });
+
+// The name comes from a file on standard input that holds more text after it; the key is
+// read from the terminal itself, so that text does not end the wait.
+TEST(KeyWaitFromTerminalTest, StandardInputDoesNotEndTheWait) {
+    Sandbox box;
+    box.write("data.txt", "0 2\n1 0\n2 2\n3 0\n");
+    box.write("names.txt", "data.txt\nq\nmore keys\n");
+    TerminalRun term(box, box.path("names.txt").string());
+    ASSERT_TRUE(term.started());
+    ASSERT_TRUE(term.wait_for("Press any key to exit.", milliseconds(5000))) << term.shown();
+    term.watch(milliseconds(300));
+    ASSERT_TRUE(term.running()) << "the wait ended before any key was pressed";
+    term.type("x");
+    ASSERT_TRUE(term.wait_exit(milliseconds(5000))) << "the key did not end the wait";
+    EXPECT_TRUE(WIFEXITED(term.status()));
+    EXPECT_EQ(WEXITSTATUS(term.status()), 0);
+    EXPECT_TRUE(same_settings(term.settings_now(), term.settings_before()));
+}
+
+// A terminating signal during the wait still leaves the terminal's settings as they were.
+TEST(KeyWaitFromTerminalTest, TerminationDuringTheWaitRestoresTheTerminal) {
+    Sandbox box;
+    box.write("data.txt", "0 2\n1 0\n2 2\n3 0\n");
+    TerminalRun term(box);
+    ASSERT_TRUE(term.started());
+    ASSERT_TRUE(term.wait_for(" Input filename ", milliseconds(5000))) << term.shown();
+    term.type("data.txt\n");
+    ASSERT_TRUE(term.wait_for("Press any key to exit.", milliseconds(5000))) << term.shown();
+    term.watch(milliseconds(100));
+    ASSERT_TRUE(term.running());
+    kill(term.pid(), SIGTERM);
+    ASSERT_TRUE(term.wait_exit(milliseconds(5000)));
+    EXPECT_TRUE(same_settings(term.settings_now(), term.settings_before()));
+}
 
 }  // namespace
 }  // namespace morvel::e2e
