@@ -192,6 +192,9 @@ def layouts(r):
     cases.append(("words_after_records", "".join("%d %.3f\n" % (i, v) for i, v in enumerate(values[:20])) + "END\n1 2\n3 4\n"))
     cases.append(("nul_byte", "0 1\n1 3\n2 \0 -1\n3 4\n"))
     cases.append(("non_ascii", "0 1\n1 3\n2 -1\n\xc3\xa9 4\n5 6\n"))
+    for ending in ["2e", "-", "1.5", "1e+", "."]:
+        cases.append(("ends_without_line_feed_" + ending, "0 1\n1 3\n2 -1\n3 0.5\n4 " + ending))
+    cases.append(("ends_with_lone_time_without_line_feed", "0 1\n1 3\n2 -1\n3 0.5\n4"))
     cases.append(("empty", ""))
     cases.append(("whitespace_only", " \t\r\n\v\f\n"))
     cases.append(("one_record", "0 3.25\n"))
@@ -249,25 +252,29 @@ def long_digits(r):
 
 def block_boundaries(r):
     """Inputs just over one read block, with a number cut by the block boundary."""
-    # Every filler sample is 1, so the cut number alone sets the maximum.
-    filler_line = "0.000000000000000000000001 1.00000000000000000000000000000000000000000000000000\n"
+    # Every filler sample is 1 (or 0), so the cut number alone sets the maximum.
+    ones = "0.000000000000000000000001 1.00000000000000000000000000000000000000000000000000\n"
+    zeros = "0.000000000000000000000001 0.00000000000000000000000000000000000000000000000000\n"
     half = exact_decimal(1.0) + "." + exact_decimal(2.0 ** -53)[2:]
     cuts = [
-        ("long_number", "3." + "1234567890" * 90, 450),
-        ("halfway_sticky", half + "0" * 900 + "1", 700),
-        ("partial_exponent", "2e", 1),
-        ("exponent_digits", "1e+5", 3),
-        ("sign", "-1.5", 1),
-        ("number_ends_at_boundary", "7.25", 4),
-        ("time_cut", "1.5", 2),
+        ("long_number", "3." + "1234567890" * 90, 450, ones),
+        ("halfway_sticky", half + "0" * 900 + "1", 700, ones),
+        ("partial_exponent", "2e", 1, ones),
+        ("exponent_digits", "1e+5", 3, ones),
+        ("sign", "-1.5", 1, ones),
+        ("number_ends_at_boundary", "7.25", 4, ones),
+        ("time_cut", "1.5", 2, ones),
+        ("subnormal", "2.4703282292062328e-324", 10, zeros),
+        ("underflow", "2.4703282292062327e-324", 20, zeros),
+        ("overflow", "1.7976931348623159e308", 5, zeros),
     ]
     cases = []
-    for label, text, before in cuts:
+    for label, text, before, filler_line in cuts:
         head = filler_line * ((BLOCK - 1000) // len(filler_line))
         if label == "time_cut":
-            prefix, record = head + "0 -3\n", text + " 2\n0 1\n"
+            prefix, record = head + "0 -3\n", text + " 2\n" + filler_line
         else:
-            prefix, record = head + "0 ", text + "\n0 1\n"
+            prefix, record = head + "0 ", text + "\n" + filler_line
         # Pad with blanks so that exactly `before` characters of `text` precede the boundary.
         pad = BLOCK - before - len(prefix)
         data = prefix[:-1] + " " * pad + prefix[-1] + record + filler_line * 50
