@@ -344,7 +344,7 @@ INSTANTIATE_TEST_SUITE_P(Failures, UnwritableStdoutTest,
                                                                           : "broken_pipe";
                          });
 
-// --- Capacities: the figures as specified, one line on standard error when data was left out
+// --- Capacities: the usual report, and one line on standard error when data was left out
 
 struct CapacityCase {
     const char* label;
