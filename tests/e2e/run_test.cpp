@@ -298,6 +298,11 @@ INSTANTIATE_TEST_SUITE_P(
                                           box.write("morvel.out", NORMAL_DATA);
                                           fs::create_symlink("morvel.out", box.path("link.txt"));
                                       }},
+                    CreateFailureCase{"output_file_is_a_symbolic_link_to_the_input", "data.txt",
+                                      [](const Sandbox& box) {
+                                          box.write("data.txt", NORMAL_DATA);
+                                          fs::create_symlink("data.txt", box.path("morvel.out"));
+                                      }},
                     CreateFailureCase{"input_is_a_hard_link_to_the_output_file", "hard.txt",
                                       [](const Sandbox& box) {
                                           box.write("morvel.out", NORMAL_DATA);
@@ -338,10 +343,17 @@ TEST_P(UnwritableStdoutTest, DensityFileIsStillWritten) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Failures, UnwritableStdoutTest,
-                         testing::Values(StdoutMode::closed, StdoutMode::broken_pipe),
+                         testing::Values(StdoutMode::closed, StdoutMode::broken_pipe,
+                                         StdoutMode::full_device),
                          [](const testing::TestParamInfo<StdoutMode>& case_info) {
-                             return case_info.param == StdoutMode::closed ? "closed"
-                                                                          : "broken_pipe";
+                             switch (case_info.param) {
+                                 case StdoutMode::closed:
+                                     return "closed";
+                                 case StdoutMode::broken_pipe:
+                                     return "broken_pipe";
+                                 default:
+                                     return "full_device";
+                             }
                          });
 
 // --- Capacities: the usual report, and one line on standard error when data was left out

@@ -39,8 +39,9 @@ constexpr uid_t NOBODY = 65534;
     if (in_fd < 0 || err_fd < 0 || dup2(in_fd, 0) < 0 || dup2(err_fd, 2) < 0) {
         _exit(126);
     }
-    if (mode == StdoutMode::file) {
-        const int out_fd = open(out, O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    if (mode == StdoutMode::file || mode == StdoutMode::full_device) {
+        const int out_fd = mode == StdoutMode::file ? open(out, O_WRONLY | O_CREAT | O_TRUNC, 0644)
+                                                    : open("/dev/full", O_WRONLY);
         if (out_fd < 0 || dup2(out_fd, 1) < 0) {
             _exit(126);
         }

@@ -14,6 +14,7 @@ enum class StdoutMode {
     file,         // captured into a file
     closed,       // descriptor 1 is closed
     broken_pipe,  // a pipe whose read end no process holds
+    full_device,  // /dev/full: every write fails for lack of space
 };
 
 struct RunOptions {
