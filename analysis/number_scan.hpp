@@ -30,6 +30,14 @@ constexpr bool is_space(char c) noexcept {
     return c == ' ' || (c >= '\t' && c <= '\r');
 }
 
+// The first character at or after `p` that is not whitespace, or `last`.
+constexpr const char* skip_space(const char* p, const char* last) noexcept {
+    while (p < last && is_space(*p)) {
+        ++p;
+    }
+    return p;
+}
+
 // Scans one number starting at `first` (no whitespace is skipped). When `text_ends` is false
 // the text may go on after `last`, so a number that reaches `last` is reported incomplete
 // and nothing is stored; feed it to a NumberAccumulator instead. `value` is written only on

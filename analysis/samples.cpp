@@ -56,9 +56,7 @@ bool SampleReader::feed(std::span<const char> block) {
         take(state_, is_number, value);
     }
     while (state_ != State::done) {
-        while (p < end && is_space(*p)) {
-            ++p;
-        }
+        p = skip_space(p, end);
         if (p == end) {
             return true;
         }
@@ -91,9 +89,7 @@ const char* scan_stretch(const char* first, const char* last, std::vector<double
                          std::size_t limit) {
     const char* p = first;
     while (out.size() < limit) {
-        while (p < last && is_space(*p)) {
-            ++p;
-        }
+        p = skip_space(p, last);
         if (p == last) {
             return p;
         }

@@ -39,6 +39,7 @@ void wait_on_terminal(int tty, std::string_view prompt, Console& console) {
     }
     termios raw = g_saved_settings;
     raw.c_lflag &= ~static_cast<tcflag_t>(ICANON | ECHO | ISIG);
+    raw.c_iflag &= ~static_cast<tcflag_t>(IXON);  // Ctrl-S and Ctrl-Q are keys here too
     raw.c_cc[VMIN] = 1;
     raw.c_cc[VTIME] = 0;
     g_terminal = tty;

@@ -62,7 +62,10 @@ void report(benchmark::State& state, const std::string& text, std::int64_t numbe
     state.counters["numbers"] = static_cast<double>(numbers);
 }
 
-void BM_from_chars(benchmark::State& state, Style style) {
+// Converts every whitespace-separated number of the text with `convert(p, end, value)`, which
+// returns the end of the number, or nullptr for text that is not one.
+template <typename Convert>
+void scan_all(benchmark::State& state, Style style, Convert convert) {
     const std::string& text = text_of(style);
     std::int64_t numbers = 0;
     for (auto _ : state) {
@@ -70,57 +73,33 @@ void BM_from_chars(benchmark::State& state, Style style) {
         const char* const end = p + text.size();
         double sum = 0.0;
         numbers = 0;
-        while (true) {
-            while (p < end && morvel::is_space(*p)) {
-                ++p;
-            }
-            if (p == end) {
-                break;
-            }
+        while ((p = morvel::skip_space(p, end)) < end) {
             double value = 0.0;
-            const auto [next, ec] = std::from_chars(p, end, value);
-            if (ec == std::errc{}) {
-                sum += value;
-                ++numbers;
+            p = convert(p, end, value);
+            if (p == nullptr) {
+                state.SkipWithError("text that is not a number");
+                return;
             }
-            p = next;
-            while (p < end && !morvel::is_space(*p)) {
-                ++p;  // the rest of a token that is not a number
-            }
+            sum += value;
+            ++numbers;
         }
         benchmark::DoNotOptimize(sum);
     }
     report(state, text, numbers);
 }
 
+void BM_from_chars(benchmark::State& state, Style style) {
+    scan_all(state, style, [](const char* p, const char* end, double& value) -> const char* {
+        const auto [next, ec] = std::from_chars(p, end, value);
+        return ec == std::errc{} ? next : nullptr;
+    });
+}
+
 void BM_scan_number(benchmark::State& state, Style style) {
-    const std::string& text = text_of(style);
-    std::int64_t numbers = 0;
-    for (auto _ : state) {
-        const char* p = text.data();
-        const char* const end = p + text.size();
-        double sum = 0.0;
-        numbers = 0;
-        while (true) {
-            while (p < end && morvel::is_space(*p)) {
-                ++p;
-            }
-            if (p == end) {
-                break;
-            }
-            double value = 0.0;
-            const morvel::ScanResult result = morvel::scan_number(p, end, true, value);
-            if (result.status != morvel::ScanStatus::ok) {
-                state.SkipWithError("text that is not a number");
-                return;
-            }
-            sum += value;
-            ++numbers;
-            p = result.ptr;
-        }
-        benchmark::DoNotOptimize(sum);
-    }
-    report(state, text, numbers);
+    scan_all(state, style, [](const char* p, const char* end, double& value) -> const char* {
+        const morvel::ScanResult result = morvel::scan_number(p, end, true, value);
+        return result.status == morvel::ScanStatus::ok ? result.ptr : nullptr;
+    });
 }
 
 // Argument: the block size in bytes (the program reads 1 MiB blocks; small blocks weigh the
