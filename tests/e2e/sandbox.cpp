@@ -12,6 +12,9 @@
 
 #include <fcntl.h>
 #include <grp.h>
+#include <sched.h>
+#include <sys/mount.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -27,11 +30,21 @@ constexpr uid_t NOBODY = 65534;
     throw std::runtime_error(what + ": " + std::strerror(errno));
 }
 
+// In a mount namespace of the calling process's own, mounts `folder` over itself read-only;
+// no one, root included, can then create or change anything in it through this process.
+// Child side only: the change must not reach the test process.
+bool mount_read_only(const char* folder) {
+    return unshare(CLONE_NEWNS) == 0 &&
+           mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) == 0 &&
+           mount(folder, folder, nullptr, MS_BIND, nullptr) == 0 &&
+           mount(nullptr, folder, nullptr, MS_REMOUNT | MS_BIND | MS_RDONLY, nullptr) == 0;
+}
+
 // Child side, between fork and exec: only async-signal-safe calls.
 [[noreturn]] void exec_child(const char* work, const char* in, const char* out, const char* err,
                              const RunOptions& options, int pipe_write) {
     const StdoutMode mode = options.stdout_mode;
-    if (setsid() < 0 || chdir(work) != 0) {
+    if (setsid() < 0 || (options.read_only_work && !mount_read_only(work)) || chdir(work) != 0) {
         _exit(126);
     }
     const int in_fd = open(in, O_RDONLY);
@@ -59,6 +72,9 @@ constexpr uid_t NOBODY = 65534;
     signal(SIGPIPE, SIG_DFL);
     if (options.stderr_closed) {
         close(2);
+    }
+    if (options.stdin_closed) {
+        close(0);
     }
     if (options.unprivileged && geteuid() == 0) {
         if (setgroups(0, nullptr) != 0 || setgid(NOBODY) != 0 || setuid(NOBODY) != 0) {
@@ -136,20 +152,21 @@ RunResult Sandbox::run(std::string_view stdin_text, const RunOptions& options) c
 
     RunResult result;
     int status = 0;
+    rusage usage{};
     const auto deadline =
         std::chrono::steady_clock::now() + std::chrono::seconds(options.time_limit_seconds);
     for (;;) {
-        const pid_t done = waitpid(pid, &status, WNOHANG);
+        const pid_t done = wait4(pid, &status, WNOHANG, &usage);
         if (done == pid) {
             break;
         }
         if (done < 0 && errno != EINTR) {
-            fail("waitpid");
+            fail("wait4");
         }
         if (std::chrono::steady_clock::now() > deadline) {
             result.timed_out = true;
             kill(-pid, SIGKILL);
-            waitpid(pid, &status, 0);
+            wait4(pid, &status, 0, &usage);
             break;
         }
         std::this_thread::sleep_for(std::chrono::milliseconds(2));
@@ -157,9 +174,36 @@ RunResult Sandbox::run(std::string_view stdin_text, const RunOptions& options) c
     result.exited = WIFEXITED(status);
     result.exit_status = result.exited ? WEXITSTATUS(status) : -1;
     result.signal = WIFSIGNALED(status) ? WTERMSIG(status) : 0;
+    result.peak_memory_kib = usage.ru_maxrss;
     result.out = read_file(out);
     result.err = read_file(err);
     return result;
+}
+
+bool read_only_folders_available() {
+    std::string pattern = (fs::temp_directory_path() / "morvel-e2e-probe-XXXXXX").string();
+    if (mkdtemp(pattern.data()) == nullptr) {
+        fail("mkdtemp");
+    }
+    const std::string probe = pattern + "/probe";
+    const pid_t pid = fork();
+    if (pid < 0) {
+        fail("fork");
+    }
+    if (pid == 0) {
+        // The mount must hold: creating a file in the folder has to fail for lack of writing.
+        if (!mount_read_only(pattern.c_str())) {
+            _exit(1);
+        }
+        const int fd = open(probe.c_str(), O_WRONLY | O_CREAT, 0644);
+        _exit(fd < 0 && errno == EROFS ? 0 : 1);
+    }
+    int status = 0;
+    while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+    }
+    std::error_code ignored;
+    fs::remove_all(pattern, ignored);
+    return WIFEXITED(status) && WEXITSTATUS(status) == 0;
 }
 
 std::string read_file(const fs::path& path) {

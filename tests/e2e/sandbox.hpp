@@ -20,6 +20,10 @@ enum class StdoutMode {
 struct RunOptions {
     StdoutMode stdout_mode = StdoutMode::file;
     bool stderr_closed = false;  // descriptor 2 is closed instead of captured
+    bool stdin_closed = false;   // descriptor 0 is closed instead of reading the given text
+    // The working folder is mounted read-only for the run (in a mount namespace of the run's
+    // own), which stops root as well; see read_only_folders_available().
+    bool read_only_work = false;
     // Run as an unprivileged user (nobody) when the test runs as root, so that file
     // permissions apply.
     bool unprivileged = false;
@@ -33,7 +37,13 @@ struct RunResult {
     int signal = 0;
     std::string out;
     std::string err;
+    // Peak resident memory of the run, from the kernel's accounting (ru_maxrss). It is never
+    // below the size of this test process at the fork, so keep that small when it matters.
+    long peak_memory_kib = 0;
 };
+
+// Whether RunOptions::read_only_work can be had here (it needs the right to mount).
+bool read_only_folders_available();
 
 // A fresh folder per instance; `work()` is the current folder of every run, and holds only
 // what the test puts there and what the program writes.
