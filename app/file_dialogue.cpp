@@ -11,6 +11,12 @@
 namespace morvel {
 namespace {
 
+// Clears O_NONBLOCK, which served only to open the file without waiting.
+bool make_blocking(int fd) {
+    const int flags = fcntl(fd, F_GETFL);
+    return flags >= 0 && fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) == 0;
+}
+
 // Opens a file for reading; on failure returns no file and sets `error`. A directory does
 // not count as opened. The open does not block on a FIFO without a writer; reading it then
 // finds the end at once.
@@ -28,8 +34,7 @@ FileHandle open_input(const std::string& name, struct stat& info, int& error) {
         error = EISDIR;
         return FileHandle();
     }
-    const int flags = fcntl(file.get(), F_GETFL);
-    if (flags < 0 || fcntl(file.get(), F_SETFL, flags & ~O_NONBLOCK) != 0) {
+    if (!make_blocking(file.get())) {
         error = errno;
         return FileHandle();
     }
@@ -70,9 +75,12 @@ OpenOutcome open_files(AnalysisRun& run, Console& console, std::FILE* names) {
                        " itself, which this run would overwrite; copy it to another name first");
         return OpenOutcome::output_failed;
     }
-    run.output = FileHandle(::open(OUTPUT_NAME, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666));
-    if (!run.output.is_open()) {
+    // Without O_NONBLOCK, opening a FIFO that has no reader would wait for ever.
+    run.output = FileHandle(
+        ::open(OUTPUT_NAME, O_WRONLY | O_CREAT | O_TRUNC | O_NONBLOCK | O_CLOEXEC, 0666));
+    if (!run.output.is_open() || !make_blocking(run.output.get())) {
         error = errno;
+        run.output = FileHandle();
         console.say(std::string("\n Failed to create output file: ") + OUTPUT_NAME + " \n");
         report_problem(std::string("cannot create ") + OUTPUT_NAME + ": " + std::strerror(error));
         return OpenOutcome::output_failed;
