@@ -91,7 +91,9 @@ INSTANTIATE_TEST_SUITE_P(
                     RecordCase{"1 2 inf 3", {2}},               // words are not numbers
                     RecordCase{std::string("1 2\0 3 4", 8), {2}},  // a NUL byte is not whitespace
                     RecordCase{"0 1e400 1 -1e400", {INFINITY, -INFINITY}},
-                    RecordCase{"1\v2\f3\r4", {2, 4}}));
+                    RecordCase{"1\v2\f3\r"
+                               "4",
+                               {2, 4}}));
 
 // Every split of the input into two blocks, and one-byte blocks, give the records of the
 // whole: numbers cut anywhere (sign, point, exponent) are put together again.
