@@ -10,8 +10,8 @@ namespace morvel {
 
 // Stores |a[i]| for every interior sample that is a crest (>= both neighbours and > 0) or a
 // trough (<= both neighbours and < 0), in signal order. Every sample of a flat crest counts.
-// Stops as soon as the store holds MAX_PEAKS. Returns true if that happened before the last
-// interior sample was examined (later peaks may have been left out).
+// Stops storing as soon as the store holds MAX_PEAKS. Returns true if a further peak was
+// left out for that reason.
 bool extract_peaks(std::span<const double> samples, PeakStore& peaks);
 inline bool extract_peaks(AnalysisRun& run) {
     return extract_peaks(run.samples.view(), run.peaks);

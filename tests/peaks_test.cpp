@@ -11,11 +11,11 @@ namespace {
 
 using morvel::PeakStore;
 
-std::vector<double> peaks_of(const std::vector<double>& samples, bool* stopped_early = nullptr) {
+std::vector<double> peaks_of(const std::vector<double>& samples, bool* left_out = nullptr) {
     auto store = std::make_unique<PeakStore>();
-    const bool early = morvel::extract_peaks(samples, *store);
-    if (stopped_early != nullptr) {
-        *stopped_early = early;
+    const bool dropped = morvel::extract_peaks(samples, *store);
+    if (left_out != nullptr) {
+        *left_out = dropped;
     }
     const auto v = store->view();
     return {v.begin(), v.end()};
@@ -54,18 +54,24 @@ std::vector<double> alternating(std::size_t n) {
     return a;
 }
 
-TEST(Peaks, StoreKeepsTheFirstPeaksAndSaysWhenSamplesWereLeftUnexamined) {
+TEST(Peaks, StoreKeepsTheFirstPeaksAndSaysWhetherAnyWasLeftOut) {
     const auto max = static_cast<std::size_t>(morvel::MAX_PEAKS);
-    bool early = true;
+    bool left_out = true;
     // Exactly MAX_PEAKS interior samples: the store fills at the last one.
-    EXPECT_EQ(peaks_of(alternating(max + 2), &early).size(), max);
-    EXPECT_FALSE(early);
+    EXPECT_EQ(peaks_of(alternating(max + 2), &left_out).size(), max);
+    EXPECT_FALSE(left_out);
+
+    // The store fills before the end, but no later sample is a peak.
+    std::vector<double> quiet_end = alternating(max + 1);
+    quiet_end.insert(quiet_end.end(), {0.0, 0.0, 0.0});
+    EXPECT_EQ(peaks_of(quiet_end, &left_out).size(), max);
+    EXPECT_FALSE(left_out);
 
     std::vector<double> longer = alternating(max + 3);
     longer[max + 1] = -7.0;  // the first interior sample past the capacity
-    const std::vector<double> kept = peaks_of(longer, &early);
+    const std::vector<double> kept = peaks_of(longer, &left_out);
     EXPECT_EQ(kept.size(), max);
-    EXPECT_TRUE(early);
+    EXPECT_TRUE(left_out);
     EXPECT_EQ(kept.back(), 1.0);
 }
 
