@@ -18,7 +18,10 @@ void detail::UnmapDeleter::operator()(double* p) const noexcept {
 }
 
 detail::ZeroArray detail::allocate_zeroed(std::int32_t count) {
-    const std::size_t bytes = static_cast<std::size_t>(count) * sizeof(double);
+    // Whole pages, so that both ends of the mapping can be trimmed and unmapped.
+    const auto page = static_cast<std::size_t>(::sysconf(_SC_PAGESIZE));
+    const std::size_t bytes =
+        (static_cast<std::size_t>(count) * sizeof(double) + page - 1) / page * page;
     // Map a large page more than needed, then trim both ends so the array starts on a
     // large-page boundary.
     void* mapped = ::mmap(nullptr, bytes + LARGE_PAGE, PROT_READ | PROT_WRITE,
