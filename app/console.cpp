@@ -3,6 +3,7 @@
 #include <cerrno>
 #include <csignal>
 #include <cstring>
+#include <iterator>
 
 #include <fcntl.h>
 #include <poll.h>
@@ -30,7 +31,9 @@ extern "C" void restore_and_reraise(int signal_number) {
     std::raise(signal_number);
 }
 
-constexpr int TERMINATING_SIGNALS[] = {SIGHUP, SIGTERM};
+// Signals whose default action ends the process, and that can arrive while keys are awaited
+// (Ctrl-C and Ctrl-\ typed at the terminal are plain keys then, but kill can still send them).
+constexpr int TERMINATING_SIGNALS[] = {SIGHUP, SIGINT, SIGQUIT, SIGTERM, SIGALRM, SIGUSR1, SIGUSR2};
 
 void wait_on_terminal(int tty, std::string_view prompt, Console& console) {
     if (tcgetattr(tty, &g_saved_settings) != 0 || tcgetpgrp(tty) != getpgrp()) {
@@ -43,8 +46,14 @@ void wait_on_terminal(int tty, std::string_view prompt, Console& console) {
     raw.c_cc[VMIN] = 1;
     raw.c_cc[VTIME] = 0;
     g_terminal = tty;
-    for (const int s : TERMINATING_SIGNALS) {
-        std::signal(s, restore_and_reraise);
+    // Signals that were ignored stay ignored.
+    using Handler = void (*)(int);
+    Handler previous[std::size(TERMINATING_SIGNALS)];
+    for (std::size_t i = 0; i < std::size(TERMINATING_SIGNALS); ++i) {
+        previous[i] = std::signal(TERMINATING_SIGNALS[i], restore_and_reraise);
+        if (previous[i] == SIG_IGN) {
+            std::signal(TERMINATING_SIGNALS[i], SIG_IGN);
+        }
     }
     // Keys typed before the prompt do not count: only a fresh key press ends the wait.
     tcsetattr(tty, TCSAFLUSH, &raw);
@@ -63,8 +72,8 @@ void wait_on_terminal(int tty, std::string_view prompt, Console& console) {
 
     tcsetattr(tty, TCSAFLUSH, &g_saved_settings);
     g_terminal = -1;
-    for (const int s : TERMINATING_SIGNALS) {
-        std::signal(s, SIG_DFL);
+    for (std::size_t i = 0; i < std::size(TERMINATING_SIGNALS); ++i) {
+        std::signal(TERMINATING_SIGNALS[i], previous[i]);
     }
 }
 

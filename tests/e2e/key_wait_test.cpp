@@ -259,8 +259,9 @@ TEST(KeyWaitFromTerminalTest, StandardInputDoesNotEndTheWait) {
     EXPECT_TRUE(same_settings(term.settings_now(), term.settings_before()));
 }
 
-// A terminating signal during the wait still leaves the terminal's settings as they were.
-TEST(KeyWaitFromTerminalTest, TerminationDuringTheWaitRestoresTheTerminal) {
+// A key whose sequence arrives in two parts, the second after the first byte was read: the
+// rest is taken as part of the key and not left for the shell.
+TEST(KeyWaitFromTerminalTest, SequenceArrivingInPartsIsTakenWhole) {
     Sandbox box;
     box.write("data.txt", "0 2\n1 0\n2 2\n3 0\n");
     TerminalRun term(box);
@@ -269,10 +270,34 @@ TEST(KeyWaitFromTerminalTest, TerminationDuringTheWaitRestoresTheTerminal) {
     term.type("data.txt\n");
     ASSERT_TRUE(term.wait_for("Press any key to exit.", milliseconds(5000))) << term.shown();
     term.watch(milliseconds(100));
-    ASSERT_TRUE(term.running());
-    kill(term.pid(), SIGTERM);
-    ASSERT_TRUE(term.wait_exit(milliseconds(5000)));
+    term.type("\x1b");
+    std::this_thread::sleep_for(milliseconds(15));
+    term.type("[A");
+    ASSERT_TRUE(term.wait_exit(milliseconds(5000))) << "the key did not end the wait";
+    EXPECT_EQ(WEXITSTATUS(term.status()), 0);
     EXPECT_TRUE(same_settings(term.settings_now(), term.settings_before()));
+    EXPECT_EQ(term.unread_input(), "\n");
+}
+
+// A terminating signal during the wait (sent by kill: typed at the terminal, Ctrl-C and
+// Ctrl-\ are keys) still leaves the terminal's settings as they were.
+TEST(KeyWaitFromTerminalTest, TerminationDuringTheWaitRestoresTheTerminal) {
+    for (const int signal_number : {SIGTERM, SIGINT, SIGQUIT, SIGHUP, SIGALRM}) {
+        Sandbox box;
+        box.write("data.txt", "0 2\n1 0\n2 2\n3 0\n");
+        TerminalRun term(box);
+        ASSERT_TRUE(term.started());
+        ASSERT_TRUE(term.wait_for(" Input filename ", milliseconds(5000))) << term.shown();
+        term.type("data.txt\n");
+        ASSERT_TRUE(term.wait_for("Press any key to exit.", milliseconds(5000))) << term.shown();
+        term.watch(milliseconds(100));
+        ASSERT_TRUE(term.running());
+        kill(term.pid(), signal_number);
+        ASSERT_TRUE(term.wait_exit(milliseconds(5000))) << signal_number;
+        EXPECT_TRUE(WIFSIGNALED(term.status()) && WTERMSIG(term.status()) == signal_number)
+            << signal_number;
+        EXPECT_TRUE(same_settings(term.settings_now(), term.settings_before())) << signal_number;
+    }
 }
 
 }  // namespace
