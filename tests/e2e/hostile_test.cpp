@@ -17,6 +17,7 @@
 #include <thread>
 
 #include <fcntl.h>
+#include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -31,6 +32,11 @@ namespace fs = std::filesystem;
 constexpr int TIME_LIMIT_SECONDS = 5;
 // The sample store (16 MB) is the bulk; nothing else may grow with the input.
 constexpr long MEMORY_LIMIT_KIB = 24 * 1024;
+#if defined(__SANITIZE_ADDRESS__)
+constexpr bool MEMORY_MEASURED = false;  // the sanitizer's own bookkeeping would count
+#else
+constexpr bool MEMORY_MEASURED = true;
+#endif
 constexpr const char* EARLIER_OUTPUT = "results of an earlier run\n";
 
 // Accelerations 2 0 2 0: mean 1, sum of squares 8, 8/4 - 1 = 1, deviation 1; de-meaned
@@ -111,6 +117,7 @@ enum class Outcome {
     not_created,  // the input opened, "Failed to create output file", exit 1; morvel.out
                   // and the input as they were
     analysed,     // the whole report, exit 0; morvel.out holds the densities
+    read_failed,  // the whole report of what was read, exit 1; morvel.out holds the densities
 };
 
 struct HostileCase {
@@ -156,10 +163,13 @@ TEST_P(HostileTest, EndsInTimeWithTheRightMessagesAndOutput) {
 
     ASSERT_FALSE(result.timed_out) << "still running after " << TIME_LIMIT_SECONDS << " s";
     ASSERT_TRUE(result.exited) << "ended by signal " << result.signal;
-    EXPECT_LT(result.peak_memory_kib, MEMORY_LIMIT_KIB);
+    if (MEMORY_MEASURED) {
+        EXPECT_LT(result.peak_memory_kib, MEMORY_LIMIT_KIB);
+    }
 
-    if (c.outcome == Outcome::analysed) {
-        EXPECT_EQ(result.exit_status, 0);
+    const bool analysed = c.outcome == Outcome::analysed || c.outcome == Outcome::read_failed;
+    if (analysed) {
+        EXPECT_EQ(result.exit_status, c.outcome == Outcome::read_failed ? 1 : 0);
         EXPECT_EQ(result.out, transcript(c.name, c.report));
         EXPECT_EQ(box.read("morvel.out"), density_file(c.report, c.densities));
     } else {
@@ -173,7 +183,7 @@ TEST_P(HostileTest, EndsInTimeWithTheRightMessagesAndOutput) {
         }
     }
 
-    if (c.outcome == Outcome::analysed && c.notice.empty()) {
+    if (analysed && c.notice.empty()) {
         EXPECT_EQ(result.err, "");
     } else {
         EXPECT_EQ(line_count(result.err), 1) << result.err;
@@ -228,6 +238,10 @@ const HostileCase DEVICE_CASES[] = {
     {"dev_zero", "/dev/zero", nullptr, Outcome::analysed, "", NO_SAMPLES_REPORT},
     // Detached from any terminal there is no controlling terminal to open.
     {"dev_tty_without_terminal", "/dev/tty", nullptr, Outcome::not_opened, why(ENXIO)},
+    // Reading this file fails at once (there is nothing mapped at offset 0): the report covers
+    // the records before, none, and the failure is reported.
+    {"read_error", "/proc/self/mem", nullptr, Outcome::read_failed,
+     "could not read /proc/self/mem to its end", NO_SAMPLES_REPORT},
     // Opening a FIFO for reading would wait for a writer; it is opened without waiting, and
     // with no writer there the reading finds the end at once: an empty input.
     {"fifo_without_writer", "pipe", [](const Sandbox& box) { make_fifo(box, "pipe"); },
@@ -382,6 +396,14 @@ TEST(HostileFifoTest, SlowWriterIsWaitedFor) {
     ASSERT_EQ(::write(writer, first.data(), first.size()), static_cast<ssize_t>(first.size()));
     ssize_t written_late = -1;
     std::thread late([&] {
+        // Once the program has taken the first part, it waits inside the number; the last
+        // writer must not close before then, or the pipe's contents would be dropped.
+        const auto give_up = std::chrono::steady_clock::now() + std::chrono::seconds(8);
+        int waiting = 1;
+        while (ioctl(writer, FIONREAD, &waiting) == 0 && waiting > 0 &&
+               std::chrono::steady_clock::now() < give_up) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        }
         std::this_thread::sleep_for(std::chrono::milliseconds(300));
         written_late = ::write(writer, rest.data(), rest.size());
         ::close(writer);  // the last writer: the program then reads the end
