@@ -100,8 +100,13 @@ double convert_general(const char* first, const char* unsigned_first, const char
 
 }  // namespace
 
-ScanResult scan_number(const char* first, const char* last, bool text_ends,
-                       double& value) noexcept {
+namespace {
+
+// Scans one number; with Convert, also computes its value. Without, the compiler drops the
+// digit arithmetic and only the form is checked.
+template <bool Convert>
+[[gnu::always_inline]] inline ScanResult scan(const char* first, const char* last, bool text_ends,
+                                              double* value) noexcept {
     const char* p = first;
     const bool negative = p < last && *p == '-';
     p += negative || (p < last && *p == '+');  // without a branch: signs come at random
@@ -149,6 +154,9 @@ ScanResult scan_number(const char* first, const char* last, bool text_ends,
         p = q;
     }
 
+    if constexpr (!Convert) {
+        return {p, ScanStatus::ok};
+    }
     // Exact mantissa and exact power of ten: one correctly rounded multiplication or
     // division gives the correctly rounded value.
     const std::ptrdiff_t power = exponent - fraction_digits;
@@ -157,11 +165,22 @@ ScanResult scan_number(const char* first, const char* last, bool text_ends,
         const auto m = static_cast<double>(mantissa);
         const double magnitude =
             power < 0 ? m / EXACT_POWERS_OF_TEN[-power] : m * EXACT_POWERS_OF_TEN[power];
-        value = signed_value(negative, magnitude);
+        *value = signed_value(negative, magnitude);
     } else {
-        value = convert_general(first, unsigned_first, p, negative);
+        *value = convert_general(first, unsigned_first, p, negative);
     }
     return {p, ScanStatus::ok};
+}
+
+}  // namespace
+
+ScanResult scan_number(const char* first, const char* last, bool text_ends,
+                       double& value) noexcept {
+    return scan<true>(first, last, text_ends, &value);
+}
+
+ScanResult skip_number(const char* first, const char* last, bool text_ends) noexcept {
+    return scan<false>(first, last, text_ends, nullptr);
 }
 
 void NumberAccumulator::reset() noexcept {

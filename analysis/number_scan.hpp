@@ -44,6 +44,10 @@ constexpr const char* skip_space(const char* p, const char* last) noexcept {
 // ScanStatus::ok.
 ScanResult scan_number(const char* first, const char* last, bool text_ends, double& value) noexcept;
 
+// Scans one number exactly as scan_number does, without computing its value: for numbers
+// that are read only to be passed over.
+ScanResult skip_number(const char* first, const char* last, bool text_ends) noexcept;
+
 // Builds one number from characters that arrive one at a time (a number split across input
 // blocks, or one too long to hold). Memory stays bounded however long the number is: only
 // the first significant digits are kept, beyond them only whether any later digit was

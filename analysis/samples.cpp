@@ -60,8 +60,10 @@ bool SampleReader::feed(std::span<const char> block) {
         if (p == end) {
             return true;
         }
+        // Times (and the look past the capacity) are only checked: their value is never used.
         double value = 0.0;
-        const ScanResult result = scan_number(p, end, false, value);
+        const ScanResult result = state_ == State::acceleration ? scan_number(p, end, false, value)
+                                                                : skip_number(p, end, false);
         if (result.status == ScanStatus::incomplete) {
             accumulator_.reset();
             for (; p < end; ++p) {

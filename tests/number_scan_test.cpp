@@ -42,6 +42,10 @@ TEST_P(ScanComplete, ReadsValueAndConsumesTheLongestNumberPrefix) {
         EXPECT_EQ(value, -123.0) << "value written on failure";
     }
 
+    const morvel::ScanResult skipped = morvel::skip_number(first, last, true);
+    EXPECT_EQ(skipped.status, c.status);
+    EXPECT_EQ(skipped.ptr, result.ptr);
+
     morvel::NumberAccumulator accumulator;
     accumulator.reset();
     const char* p = first;
@@ -124,6 +128,9 @@ TEST(ScanIncomplete, NumberReachingTheEndOfAnUnfinishedTextWaitsForMore) {
             morvel::scan_number(text.data(), text.data() + text.size(), false, value);
         EXPECT_EQ(result.status, ScanStatus::incomplete) << text;
         EXPECT_EQ(value, -1.0) << text;
+        EXPECT_EQ(morvel::skip_number(text.data(), text.data() + text.size(), false).status,
+                  ScanStatus::incomplete)
+            << text;
     }
 }
 
