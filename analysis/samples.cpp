@@ -40,6 +40,39 @@ void SampleReader::take(State what, bool is_number, double value) {
     }
 }
 
+const char* SampleReader::read_whole_records(const char* p, const char* end) {
+    // The common case, kept tight: records whose time and acceleration both lie in the block,
+    // with the running figures in registers. Anything else (a number at the block's end, text
+    // that is not a number, the capacity) is left to the general loop from the record's start;
+    // scanning again from there gives the same result.
+    double* const values = store_.values.get();
+    std::int32_t count = store_.count;
+    double sum = stats_.sum;
+    double sum_of_squares = stats_.sum_of_squares;
+    while (count < MAX_SAMPLES) {
+        const ScanResult time = skip_number(skip_space(p, end), end, false);
+        if (time.status != ScanStatus::ok) {
+            break;
+        }
+        double acceleration = 0.0;
+        const ScanResult result = scan_number(skip_space(time.ptr, end), end, false, acceleration);
+        if (result.status != ScanStatus::ok) {
+            break;
+        }
+        values[static_cast<std::size_t>(count++)] = acceleration;
+        sum += acceleration;
+        sum_of_squares += acceleration * acceleration;
+        p = result.ptr;
+    }
+    store_.count = count;
+    stats_.sum = sum;
+    stats_.sum_of_squares = sum_of_squares;
+    if (count == MAX_SAMPLES) {
+        state_ = State::probe;
+    }
+    return p;
+}
+
 bool SampleReader::feed(std::span<const char> block) {
     const char* p = block.data();
     const char* const end = p + block.size();
@@ -56,6 +89,9 @@ bool SampleReader::feed(std::span<const char> block) {
         take(state_, is_number, value);
     }
     while (state_ != State::done) {
+        if (state_ == State::time) {
+            p = read_whole_records(p, end);
+        }
         p = skip_space(p, end);
         if (p == end) {
             return true;

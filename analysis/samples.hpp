@@ -37,6 +37,7 @@ class SampleReader {
     enum class State : std::uint8_t { time, acceleration, probe, done };
 
     void take(State what, bool is_number, double value);
+    const char* read_whole_records(const char* p, const char* end);
     void add_record(double acceleration);
 
     SampleStore& store_;
