@@ -1,15 +1,9 @@
 #include "samples.hpp"
 
-#include <algorithm>
 #include <cerrno>
 #include <cmath>
-#include <condition_variable>
 #include <memory>
-#include <mutex>
-#include <system_error>
-#include <thread>
 
-#include <sched.h>
 #include <unistd.h>
 
 namespace morvel {
@@ -114,157 +108,6 @@ bool SampleReader::feed(std::span<const char> block) {
     return false;
 }
 
-void SampleReader::take_scanned(std::span<const double> scanned) {
-    for (const double value : scanned) {
-        if (state_ == State::done) {
-            return;
-        }
-        take(state_, !std::isnan(value), value);
-    }
-}
-
-const char* scan_stretch(const char* first, const char* last, std::vector<double>& out,
-                         std::size_t limit) {
-    const char* p = first;
-    while (out.size() < limit) {
-        p = skip_space(p, last);
-        if (p == last) {
-            return p;
-        }
-        double value = 0.0;
-        const ScanResult result = scan_number(p, last, false, value);
-        if (result.status == ScanStatus::incomplete) {
-            return p;
-        }
-        out.push_back(result.status == ScanStatus::ok ? value : NOT_A_NUMBER);
-        if (result.ptr == p) {
-            return p;  // nothing consumed: a reader stops here
-        }
-        p = result.ptr;
-    }
-    return p;
-}
-
-namespace {
-
-// Scans stretches of text on a thread of its own, one job at a time.
-class ScanAhead {
-  public:
-    ScanAhead() : thread_([this] { serve(); }) {}
-    ~ScanAhead() {
-        {
-            std::lock_guard lock(mutex_);
-            quit_ = true;
-        }
-        wake_.notify_one();
-        thread_.join();
-    }
-    ScanAhead(const ScanAhead&) = delete;
-    ScanAhead& operator=(const ScanAhead&) = delete;
-
-    void start(const char* first, const char* last) {
-        {
-            std::lock_guard lock(mutex_);
-            first_ = first;
-            last_ = last;
-            results_.clear();
-            pending_ = true;
-        }
-        wake_.notify_one();
-    }
-
-    // Waits for the job; returns where it stopped. The values are in results().
-    const char* wait() {
-        std::unique_lock lock(mutex_);
-        done_.wait(lock, [this] { return !pending_; });
-        return stop_;
-    }
-    std::span<const double> results() const { return results_; }
-
-    // At most this many values per job, so memory stays bounded however short the numbers.
-    static constexpr std::size_t LIMIT = std::size_t{1} << 16;
-
-  private:
-    void serve() {
-        results_.reserve(LIMIT);
-        std::unique_lock lock(mutex_);
-        for (;;) {
-            wake_.wait(lock, [this] { return pending_ || quit_; });
-            if (quit_) {
-                return;
-            }
-            lock.unlock();
-            const char* stop = scan_stretch(first_, last_, results_, LIMIT);
-            lock.lock();
-            stop_ = stop;
-            pending_ = false;
-            done_.notify_one();
-        }
-    }
-
-    std::mutex mutex_;
-    std::condition_variable wake_;
-    std::condition_variable done_;
-    const char* first_ = nullptr;
-    const char* last_ = nullptr;
-    const char* stop_ = nullptr;
-    bool pending_ = false;
-    bool quit_ = false;
-    std::vector<double> results_;
-    std::thread thread_;
-};
-
-bool has_second_processor() {
-    cpu_set_t cpus;
-    return sched_getaffinity(0, sizeof cpus, &cpus) == 0 && CPU_COUNT(&cpus) > 1;
-}
-
-std::unique_ptr<ScanAhead> start_scan_ahead() {
-    if (!has_second_processor()) {
-        return nullptr;
-    }
-    try {
-        return std::make_unique<ScanAhead>();
-    } catch (const std::system_error&) {
-        return nullptr;  // no thread to be had: read on one
-    }
-}
-
-// The share of a block read on this thread: it also takes the other thread's results, which
-// costs about a fifth of scanning them.
-constexpr std::size_t OWN_SHARE_PERCENT = 44;
-constexpr std::size_t MIN_SHARED_BLOCK = std::size_t{64} << 10;
-
-// Reads one block, sharing the scanning with the other thread where the block is large and a
-// whitespace character near its middle gives a safe place to split it.
-void read_block(SampleReader& reader, std::span<const char> block, ScanAhead* ahead) {
-    const char* const first = block.data();
-    const char* const last = first + block.size();
-    const char* split = nullptr;
-    if (ahead != nullptr && block.size() >= MIN_SHARED_BLOCK) {
-        split = std::find_if(first + block.size() * OWN_SHARE_PERCENT / 100, last,
-                             [](char c) { return is_space(c); });
-    }
-    if (split == nullptr || split == last) {
-        reader.feed(block);
-        return;
-    }
-    // The whitespace at `split` ends any number before it, and is the last character read here.
-    ++split;
-    ahead->start(split, last);
-    reader.feed({first, split});
-    const char* const stop = ahead->wait();
-    if (!reader.wants_more()) {
-        return;
-    }
-    reader.take_scanned(ahead->results());
-    if (reader.wants_more()) {
-        reader.feed({stop, last});
-    }
-}
-
-}  // namespace
-
 void SampleReader::finish() {
     if (in_number_) {
         in_number_ = false;
@@ -281,7 +124,6 @@ void SampleReader::finish() {
 ReadReport read_samples(AnalysisRun& run) {
     ReadReport report;
     SampleReader reader(run.samples, run.stats);
-    const std::unique_ptr<ScanAhead> ahead = start_scan_ahead();
     const auto buffer = std::make_unique_for_overwrite<char[]>(READ_BLOCK);
     while (reader.wants_more()) {
         const ssize_t got = ::read(run.input.get(), buffer.get(), READ_BLOCK);
@@ -295,7 +137,7 @@ ReadReport read_samples(AnalysisRun& run) {
             reader.finish();
             break;
         }
-        read_block(reader, {buffer.get(), static_cast<std::size_t>(got)}, ahead.get());
+        reader.feed({buffer.get(), static_cast<std::size_t>(got)});
     }
     report.records_left_out = reader.records_left_out();
     return report;

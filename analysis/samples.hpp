@@ -3,7 +3,6 @@
 
 #include <cstddef>
 #include <span>
-#include <vector>
 
 #include "analysis_run.hpp"
 #include "number_scan.hpp"
@@ -24,12 +23,7 @@ class SampleReader {
     // The input has ended.
     void finish();
 
-    // Takes numbers that scan_stretch read ahead, in order, as if they were read here; the
-    // reader must be between numbers (not inside one split across blocks).
-    void take_scanned(std::span<const double> scanned);
-
     bool wants_more() const noexcept { return state_ != State::done; }
-    bool inside_number() const noexcept { return in_number_; }
     // True if reading stopped at the capacity with at least one more record in the input.
     bool records_left_out() const noexcept { return records_left_out_; }
 
@@ -48,26 +42,12 @@ class SampleReader {
     NumberAccumulator accumulator_;
 };
 
-// Marks text that is not a number in the results of scan_stretch; scanning never yields NaN.
-inline constexpr double NOT_A_NUMBER = __builtin_nan("");
-
-// Scans the numbers of a stretch of text independently of any reader, so that a second
-// thread can read ahead: skips whitespace and scans one number after another, appending each
-// value, or NOT_A_NUMBER for text that is none. Whitespace at `first` or before it makes the
-// scans the same as a reader's: no number spans whitespace. Stops before a number that
-// reaches `last` (it may go on after it), after a failed scan that consumed nothing, or when
-// `out` holds `limit` values. Returns where scanning stopped.
-const char* scan_stretch(const char* first, const char* last, std::vector<double>& out,
-                         std::size_t limit);
-
 struct ReadReport {
     int error = 0;                  // errno of a failed read, 0 if the input was read to its end
     bool records_left_out = false;  // the input held more than MAX_SAMPLES records
 };
 
-// Reads the run's input file into its sample store, in blocks of READ_BLOCK bytes. With a
-// second processor, the later part of each block is scanned ahead on a second thread while
-// this one reads the first; the records, their order and the sums are the same.
+// Reads the run's input file into its sample store, in blocks of READ_BLOCK bytes.
 inline constexpr std::size_t READ_BLOCK = std::size_t{1} << 20;
 ReadReport read_samples(AnalysisRun& run);
 

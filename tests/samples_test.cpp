@@ -221,48 +221,6 @@ TEST(Statistics, ConstantSignalVarianceDependsOnRounding) {
     EXPECT_EQ(positive.highest_sigma, 1.3877787807814457e-17 / 1.3170890159654386e-09);
 }
 
-}  // namespace
-
-namespace {
-
-// Reading ahead from any whitespace, then taking the scanned numbers, gives the records of
-// reading straight through: the cut can fall in a time or acceleration position, before a
-// failed number, a stop, or the capacity probe.
-TEST(ScanAhead, TakingNumbersScannedFromAnyWhitespaceGivesTheSameRecords) {
-    const std::string texts[] = {
-        "0 1\n0.1 -2.5e-3\n0.2 +.75 9\n0.3 1E+2 0.4 -0.\n",
-        "0 1\n1 2e\n3 4\n5 - 6 7 1e+x 8\n",
-        "1.5.3 .5 x 7 8",
-        "1 2 , 3 4",
-        "1 -x 3 4\n",
-        "0 1 2 3 4 5 1e400 -1e-400 7 8 9",
-    };
-    for (const std::string& text : texts) {
-        const Read whole = read_whole(text);
-        for (std::size_t cut = 0; cut < text.size(); ++cut) {
-            if (!morvel::is_space(text[cut])) {
-                continue;
-            }
-            for (const std::size_t limit : {std::size_t{1}, std::size_t{2}, std::size_t{1000}}) {
-                Read shared;
-                SampleReader reader(*shared.store, shared.stats);
-                const char* const split = text.data() + cut + 1;
-                const char* const last = text.data() + text.size();
-                std::vector<double> scanned;
-                const char* const stop = morvel::scan_stretch(split, last, scanned, limit);
-                reader.feed({text.data(), split});
-                reader.take_scanned(scanned);
-                if (reader.wants_more()) {
-                    reader.feed({stop, last});
-                }
-                reader.finish();
-                EXPECT_EQ(bits(shared.values()), bits(whole.values()))
-                    << text << " cut at " << cut << " limit " << limit;
-            }
-        }
-    }
-}
-
 // Text of many records in mixed forms, with failed accelerations, long digit runs and values
 // out of range (none that shifts the pairing, so reading goes through to the end).
 std::string mixed_records(std::size_t count, unsigned seed) {
@@ -321,14 +279,13 @@ void expect_same_records(const FileRead& file, const Read& whole) {
               std::bit_cast<std::uint64_t>(whole.stats.sum_of_squares));
 }
 
-TEST(ReadSamples, FileReadWithTwoThreadsGivesTheRecordsOfOneReader) {
+TEST(ReadSamples, FileReadInBlocksGivesTheRecordsOfTheWholeText) {
     const std::string text = mixed_records(400'000, 11);  // several read blocks
     const Read whole = read_whole(text);
     ASSERT_GT(whole.store->count, 100'000);
     expect_same_records(read_file(text), whole);
 }
 
-// Short records fill the other thread's share of the block before its end.
 TEST(ReadSamples, ShortRecordsUpToTheCapacityAndOneMore) {
     std::string text;
     for (std::int32_t i = 0; i < morvel::MAX_SAMPLES; ++i) {
