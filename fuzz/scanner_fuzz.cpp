@@ -1,134 +1,35 @@
 // Differential fuzz target for the sample reader. The bytes are read by SampleReader twice,
-// once as a single block and once cut into blocks at places the input chooses, and by a
-// reference reader below that follows C's "%lf %lf \n" record by record, one character at a
-// time, converting the accepted text with strtod. All three must find the same records with
-// bit-identical accelerations and the same running sums.
+// once as a single block and once cut into blocks at places the input chooses, and by the
+// plain reader of reference.hpp. All must find the same records with bit-identical
+// accelerations and the same running sums.
 //
 // Input layout: byte 0 holds the number c of block lengths (its low three bits); the next c
 // bytes are block lengths (each byte modulo 32, so 'a' is 1 and '`' is 0, an empty block),
 // used in turn until the text ends. Everything after them is the text. An input starting
-// with '0' is therefore the text after it, read in one block both times.
+// with '0' is therefore the text after it, read in one block both times. When bits 3 to 5
+// of byte 0 are all set (as in '8' to '?'), the text is also repeated to over 300 KiB and
+// read from a file by read_samples, which reads large blocks differently.
 #include <algorithm>
 #include <bit>
 #include <cstdint>
-#include <cstdlib>
-#include <cstring>
 #include <span>
 #include <string>
 #include <vector>
 
+#include <sys/mman.h>
+#include <unistd.h>
+
 #include "analysis_run.hpp"
 #include "fuzz_check.hpp"
+#include "reference.hpp"
 #include "samples.hpp"
 
 namespace {
 
 using morvel::fuzz::fail;
+namespace ref = morvel::fuzz::reference;
 
-struct Reference {
-    std::vector<double> accelerations;
-    double sum = 0.0;
-    double sum_of_squares = 0.0;
-};
-
-bool is_c_space(char c) {
-    return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
-}
-bool is_digit(char c) {
-    return c >= '0' && c <= '9';
-}
-
-// Where a text stands on its way to being a number; every state but Reject can still be
-// completed to a number.
-enum class Prefix { empty, sign, digits, point, fraction, exp_mark, exp_sign, exp_digits, reject };
-
-Prefix next(Prefix state, char c) {
-    const bool sign = c == '+' || c == '-';
-    const bool exp = c == 'e' || c == 'E';
-    switch (state) {
-        case Prefix::empty:
-            if (sign) {
-                return Prefix::sign;
-            }
-            [[fallthrough]];
-        case Prefix::sign:
-            if (is_digit(c)) {
-                return Prefix::digits;
-            }
-            return c == '.' ? Prefix::point : Prefix::reject;
-        case Prefix::digits:
-            if (is_digit(c)) {
-                return Prefix::digits;
-            }
-            if (c == '.') {
-                return Prefix::fraction;
-            }
-            return exp ? Prefix::exp_mark : Prefix::reject;
-        case Prefix::point:
-            return is_digit(c) ? Prefix::fraction : Prefix::reject;
-        case Prefix::fraction:
-            if (is_digit(c)) {
-                return Prefix::fraction;
-            }
-            return exp ? Prefix::exp_mark : Prefix::reject;
-        case Prefix::exp_mark:
-            if (sign) {
-                return Prefix::exp_sign;
-            }
-            [[fallthrough]];
-        case Prefix::exp_sign:
-        case Prefix::exp_digits:
-            return is_digit(c) ? Prefix::exp_digits : Prefix::reject;
-        case Prefix::reject:
-            break;
-    }
-    return Prefix::reject;
-}
-
-// One "%lf" conversion without the leading whitespace skip: consumes the longest run that is
-// a number or the beginning of one, and converts it if it is a whole number.
-bool read_number(const char*& p, const char* end, double& value) {
-    Prefix state = Prefix::empty;
-    const char* q = p;
-    while (q < end && next(state, *q) != Prefix::reject) {
-        state = next(state, *q);
-        ++q;
-    }
-    const std::string text(p, q);
-    p = q;
-    if (state != Prefix::digits && state != Prefix::fraction && state != Prefix::exp_digits) {
-        return false;
-    }
-    value = std::strtod(text.c_str(), nullptr);
-    return true;
-}
-
-void skip_space(const char*& p, const char* end) {
-    while (p < end && is_c_space(*p)) {
-        ++p;
-    }
-}
-
-Reference read_reference(const char* p, const char* end) {
-    Reference ref;
-    while (ref.accelerations.size() < static_cast<std::size_t>(morvel::MAX_SAMPLES)) {
-        double time = 0.0;
-        skip_space(p, end);
-        if (!read_number(p, end, time)) {
-            break;
-        }
-        double acceleration = 0.0;
-        skip_space(p, end);
-        if (!read_number(p, end, acceleration)) {
-            acceleration = 0.0;  // the record counts with its slot left at 0.0
-        }
-        skip_space(p, end);
-        ref.accelerations.push_back(acceleration);
-        ref.sum += acceleration;
-        ref.sum_of_squares += acceleration * acceleration;
-    }
-    return ref;
-}
+constexpr std::size_t LARGE_TEXT = 300 << 10;
 
 // The stores are large (every slot zero at the start), so one pair serves every input: after
 // each input the slots it may have touched are zeroed again.
@@ -169,16 +70,17 @@ void read_blocks(const std::vector<std::span<const char>>& blocks, morvel::Sampl
 }
 
 // Compares the records and sums with the reference; returns how many slots were checked.
-std::size_t compare(const char* how, const Reference& ref, const morvel::SampleStore& store,
-                    const morvel::SignalStats& stats, std::size_t text_size) {
+std::size_t compare(const char* how, const ref::Analysis& expected,
+                    const morvel::SampleStore& store, const morvel::SignalStats& stats,
+                    std::size_t text_size) {
     const auto n = static_cast<std::size_t>(store.count);
-    if (n != ref.accelerations.size()) {
-        fail("%s: %zu records read, reference reads %zu", how, n, ref.accelerations.size());
+    if (n != expected.samples.size()) {
+        fail("%s: %zu records read, reference reads %zu", how, n, expected.samples.size());
     }
     for (std::size_t k = 0; k < n; ++k) {
-        if (bits(store.values[k]) != bits(ref.accelerations[k])) {
+        if (bits(store.values[k]) != bits(expected.samples[k])) {
             fail("%s: record %zu acceleration %a, reference %a", how, k, store.values[k],
-                 ref.accelerations[k]);
+                 expected.samples[k]);
         }
     }
     // Slots past the count stay untouched.
@@ -189,12 +91,38 @@ std::size_t compare(const char* how, const Reference& ref, const morvel::SampleS
             fail("%s: slot %zu past the %zu records holds %a", how, k, n, store.values[k]);
         }
     }
-    if (bits(stats.sum) != bits(ref.sum) ||
-        bits(stats.sum_of_squares) != bits(ref.sum_of_squares)) {
-        fail("%s: sums %a, %a; reference %a, %a", how, stats.sum, stats.sum_of_squares, ref.sum,
-             ref.sum_of_squares);
+    if (bits(stats.sum) != bits(expected.sum) ||
+        bits(stats.sum_of_squares) != bits(expected.sum_of_squares)) {
+        fail("%s: sums %a, %a; reference %a, %a", how, stats.sum, stats.sum_of_squares,
+             expected.sum, expected.sum_of_squares);
     }
     return limit;
+}
+
+// The text repeated to over LARGE_TEXT bytes, read from a file by read_samples.
+void check_large(const char* text, std::size_t text_size) {
+    std::string large;
+    while (large.size() <= LARGE_TEXT) {
+        large.append(text, text_size);
+    }
+    ref::Analysis expected;
+    ref::read_records(expected, large.data(), large.data() + large.size());
+
+    const int fd = ::memfd_create("morvel-fuzz", 0);
+    if (fd < 0 || ::write(fd, large.data(), large.size()) != static_cast<ssize_t>(large.size()) ||
+        ::lseek(fd, 0, SEEK_SET) != 0) {
+        fail("cannot make the input file");
+    }
+    static morvel::AnalysisRun run;
+    run.input = morvel::FileHandle(fd);
+    run.stats = {};
+    const morvel::ReadReport report = morvel::read_samples(run);
+    if (report.error != 0 || report.records_left_out) {
+        fail("read_samples reports error %d, records left out %d", report.error,
+             report.records_left_out);
+    }
+    clear(run.samples, compare("read_samples", expected, run.samples, run.stats, large.size()));
+    run.input.close();
 }
 
 }  // namespace
@@ -202,8 +130,10 @@ std::size_t compare(const char* how, const Reference& ref, const morvel::SampleS
 extern "C" int LLVMFuzzerTestOneInput(const unsigned char* data, std::size_t size) {
     std::size_t offset = 0;
     std::vector<std::size_t> lengths;
+    bool large = false;
     if (size > 0) {
         const std::size_t wanted = data[0] & 7u;
+        large = (data[0] & 0x38u) == 0x38u;
         offset = 1;
         while (lengths.size() < wanted && offset < size) {
             lengths.push_back(data[offset++] % 32u);
@@ -212,13 +142,14 @@ extern "C" int LLVMFuzzerTestOneInput(const unsigned char* data, std::size_t siz
     const char* const text = reinterpret_cast<const char*>(data) + offset;
     const std::size_t text_size = size - offset;
 
-    const Reference ref = read_reference(text, text + text_size);
+    ref::Analysis expected;
+    ref::read_records(expected, text, text + text_size);
 
     {
         morvel::SampleStore& store = reusable_store(0);
         morvel::SignalStats stats;
         read_blocks({std::span<const char>(text, text_size)}, store, stats);
-        clear(store, compare("one block", ref, store, stats, text_size));
+        clear(store, compare("one block", expected, store, stats, text_size));
     }
 
     std::vector<std::span<const char>> blocks;
@@ -242,7 +173,11 @@ extern "C" int LLVMFuzzerTestOneInput(const unsigned char* data, std::size_t siz
         morvel::SampleStore& store = reusable_store(1);
         morvel::SignalStats stats;
         read_blocks(blocks, store, stats);
-        clear(store, compare("split blocks", ref, store, stats, text_size));
+        clear(store, compare("split blocks", expected, store, stats, text_size));
+    }
+
+    if (large && text_size > 0) {
+        check_large(text, text_size);
     }
     return 0;
 }
