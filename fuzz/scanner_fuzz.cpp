@@ -7,8 +7,9 @@
 // bytes are block lengths (each byte modulo 32, so 'a' is 1 and '`' is 0, an empty block),
 // used in turn until the text ends. Everything after them is the text. An input starting
 // with '0' is therefore the text after it, read in one block both times. When bits 3 to 5
-// of byte 0 are all set (as in '8' to '?'), the text is also repeated to over 300 KiB and
-// read from a file by read_samples, which reads large blocks differently.
+// of byte 0 are all set, the text is also repeated and read from a file by read_samples,
+// which reads large blocks differently: to over 70 KiB ('8' to '?'), or to over 300 KiB when
+// bit 6 is set too ('x' to DEL), where many short numbers fill the read-ahead.
 #include <algorithm>
 #include <bit>
 #include <cstdint>
@@ -29,7 +30,8 @@ namespace {
 using morvel::fuzz::fail;
 namespace ref = morvel::fuzz::reference;
 
-constexpr std::size_t LARGE_TEXT = 300 << 10;
+constexpr std::size_t LARGE_TEXT = 70 << 10;
+constexpr std::size_t LARGER_TEXT = 300 << 10;
 
 // The stores are large (every slot zero at the start), so one pair serves every input: after
 // each input the slots it may have touched are zeroed again.
@@ -99,10 +101,10 @@ std::size_t compare(const char* how, const ref::Analysis& expected,
     return limit;
 }
 
-// The text repeated to over LARGE_TEXT bytes, read from a file by read_samples.
-void check_large(const char* text, std::size_t text_size) {
+// The text repeated to over `length` bytes, read from a file by read_samples.
+void check_large(const char* text, std::size_t text_size, std::size_t length) {
     std::string large;
-    while (large.size() <= LARGE_TEXT) {
+    while (large.size() <= length) {
         large.append(text, text_size);
     }
     ref::Analysis expected;
@@ -130,10 +132,12 @@ void check_large(const char* text, std::size_t text_size) {
 extern "C" int LLVMFuzzerTestOneInput(const unsigned char* data, std::size_t size) {
     std::size_t offset = 0;
     std::vector<std::size_t> lengths;
-    bool large = false;
+    std::size_t large = 0;
     if (size > 0) {
         const std::size_t wanted = data[0] & 7u;
-        large = (data[0] & 0x38u) == 0x38u;
+        if ((data[0] & 0x38u) == 0x38u) {
+            large = (data[0] & 0x40u) != 0 ? LARGER_TEXT : LARGE_TEXT;
+        }
         offset = 1;
         while (lengths.size() < wanted && offset < size) {
             lengths.push_back(data[offset++] % 32u);
@@ -176,8 +180,8 @@ extern "C" int LLVMFuzzerTestOneInput(const unsigned char* data, std::size_t siz
         clear(store, compare("split blocks", expected, store, stats, text_size));
     }
 
-    if (large && text_size > 0) {
-        check_large(text, text_size);
+    if (large > 0 && text_size > 0) {
+        check_large(text, text_size, large);
     }
     return 0;
 }
