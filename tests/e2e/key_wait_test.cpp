@@ -197,18 +197,22 @@ void PrintTo(const KeyCase& c, std::ostream* os) {
     *os << c.label;
 }
 
+// Types the name line once morvel asks for it, and waits until it asks for a key.
+void reach_the_key_prompt(TerminalRun& term, const std::string& name_line) {
+    ASSERT_TRUE(term.started());
+    ASSERT_TRUE(term.wait_for(" Input filename ", milliseconds(5000))) << term.shown();
+    term.type(name_line);
+    ASSERT_TRUE(term.wait_for("Press any key to exit.", milliseconds(5000))) << term.shown();
+}
+
 class KeyWaitTest : public testing::TestWithParam<KeyCase> {};
 
 TEST_P(KeyWaitTest, OneKeyEndsTheRunAndTheTerminalIsAsBefore) {
     Sandbox box;
     box.write("data.txt", "0 2\n1 0\n2 2\n3 0\n");
     TerminalRun term(box);
-    ASSERT_TRUE(term.started());
-
-    ASSERT_TRUE(term.wait_for(" Input filename ", milliseconds(5000))) << term.shown();
     // The rest of the name line stays in standard input; it must not count as the key.
-    term.type("data.txt extra\n");
-    ASSERT_TRUE(term.wait_for("Press any key to exit.", milliseconds(5000))) << term.shown();
+    ASSERT_NO_FATAL_FAILURE(reach_the_key_prompt(term, "data.txt extra\n"));
     term.watch(milliseconds(300));
     ASSERT_TRUE(term.running()) << "the wait ended before any key was pressed";
 
@@ -265,10 +269,7 @@ TEST(KeyWaitFromTerminalTest, SequenceArrivingInPartsIsTakenWhole) {
     Sandbox box;
     box.write("data.txt", "0 2\n1 0\n2 2\n3 0\n");
     TerminalRun term(box);
-    ASSERT_TRUE(term.started());
-    ASSERT_TRUE(term.wait_for(" Input filename ", milliseconds(5000))) << term.shown();
-    term.type("data.txt\n");
-    ASSERT_TRUE(term.wait_for("Press any key to exit.", milliseconds(5000))) << term.shown();
+    ASSERT_NO_FATAL_FAILURE(reach_the_key_prompt(term, "data.txt\n"));
     term.watch(milliseconds(100));
     term.type("\x1b");
     std::this_thread::sleep_for(milliseconds(15));
@@ -286,10 +287,7 @@ TEST(KeyWaitFromTerminalTest, TerminationDuringTheWaitRestoresTheTerminal) {
         Sandbox box;
         box.write("data.txt", "0 2\n1 0\n2 2\n3 0\n");
         TerminalRun term(box);
-        ASSERT_TRUE(term.started());
-        ASSERT_TRUE(term.wait_for(" Input filename ", milliseconds(5000))) << term.shown();
-        term.type("data.txt\n");
-        ASSERT_TRUE(term.wait_for("Press any key to exit.", milliseconds(5000))) << term.shown();
+        ASSERT_NO_FATAL_FAILURE(reach_the_key_prompt(term, "data.txt\n"));
         term.watch(milliseconds(100));
         ASSERT_TRUE(term.running());
         kill(term.pid(), signal_number);
