@@ -15,12 +15,10 @@
 #include <string>
 #include <vector>
 
-#include <sys/mman.h>
-#include <unistd.h>
-
 #include "analysis_run.hpp"
 #include "density.hpp"
 #include "fuzz_check.hpp"
+#include "large_input.hpp"
 #include "peaks.hpp"
 #include "reference.hpp"
 #include "samples.hpp"
@@ -127,27 +125,10 @@ morvel::AnalysisRun& fresh_run() {
 }
 
 void check_large(const char* text, std::size_t text_size) {
-    std::string large;
-    while (large.size() <= LARGE_TEXT) {
-        large.append(text, text_size);
-    }
-    ref::Analysis expected;
-    ref::read_records(expected, large.data(), large.data() + large.size());
-
-    const int fd = ::memfd_create("morvel-fuzz", 0);
-    if (fd < 0 || ::write(fd, large.data(), large.size()) != static_cast<ssize_t>(large.size()) ||
-        ::lseek(fd, 0, SEEK_SET) != 0) {
-        fail("cannot make the input file");
-    }
     morvel::AnalysisRun& run = fresh_run();
-    run.input = morvel::FileHandle(fd);
-    const morvel::ReadReport report = morvel::read_samples(run);
-    run.input.close();
-    if (report.error != 0 || report.records_left_out) {
-        fail("read_samples reports error %d, records left out %d", report.error,
-             report.records_left_out);
-    }
-    analyse(run, expected);
+    const morvel::fuzz::RepeatedRead read =
+        morvel::fuzz::read_repeated(text, text_size, LARGE_TEXT, run);
+    analyse(run, read.expected);
 }
 
 }  // namespace

@@ -17,11 +17,9 @@
 #include <string>
 #include <vector>
 
-#include <sys/mman.h>
-#include <unistd.h>
-
 #include "analysis_run.hpp"
 #include "fuzz_check.hpp"
+#include "large_input.hpp"
 #include "reference.hpp"
 #include "samples.hpp"
 
@@ -103,28 +101,11 @@ std::size_t compare(const char* how, const ref::Analysis& expected,
 
 // The text repeated to over `length` bytes, read from a file by read_samples.
 void check_large(const char* text, std::size_t text_size, std::size_t length) {
-    std::string large;
-    while (large.size() <= length) {
-        large.append(text, text_size);
-    }
-    ref::Analysis expected;
-    ref::read_records(expected, large.data(), large.data() + large.size());
-
-    const int fd = ::memfd_create("morvel-fuzz", 0);
-    if (fd < 0 || ::write(fd, large.data(), large.size()) != static_cast<ssize_t>(large.size()) ||
-        ::lseek(fd, 0, SEEK_SET) != 0) {
-        fail("cannot make the input file");
-    }
     static morvel::AnalysisRun run;
-    run.input = morvel::FileHandle(fd);
     run.stats = {};
-    const morvel::ReadReport report = morvel::read_samples(run);
-    if (report.error != 0 || report.records_left_out) {
-        fail("read_samples reports error %d, records left out %d", report.error,
-             report.records_left_out);
-    }
-    clear(run.samples, compare("read_samples", expected, run.samples, run.stats, large.size()));
-    run.input.close();
+    const morvel::fuzz::RepeatedRead read =
+        morvel::fuzz::read_repeated(text, text_size, length, run);
+    clear(run.samples, compare("read_samples", read.expected, run.samples, run.stats, read.size));
 }
 
 }  // namespace
