@@ -1,5 +1,7 @@
 #include "number_scan.hpp"
 
+#include "digits.hpp"
+
 #include <algorithm>
 #include <bit>
 #include <charconv>
@@ -9,6 +11,8 @@
 
 namespace morvel {
 namespace {
+
+using namespace detail;
 
 constexpr bool is_digit(char c) noexcept {
     return c >= '0' && c <= '9';
@@ -21,46 +25,15 @@ double signed_value(bool negative, double magnitude) noexcept {
     return negative ? -magnitude : magnitude;
 }
 
-// Powers of ten that a double holds exactly.
-constexpr double EXACT_POWERS_OF_TEN[] = {1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7,
-                                          1e8,  1e9,  1e10, 1e11, 1e12, 1e13, 1e14, 1e15,
-                                          1e16, 1e17, 1e18, 1e19, 1e20, 1e21, 1e22};
-constexpr int MAX_EXACT_POWER = 22;
-constexpr std::uint64_t MAX_EXACT_MANTISSA = std::uint64_t{1} << 53;
 constexpr std::ptrdiff_t MAX_FAST_DIGITS = 19;  // any 19 digits fit in 64 bits
 constexpr int FAST_EXPONENT_CAP = 100'000;      // beyond it the fast path does not apply anyway
-
-// Digits are read eight at a time where the text allows: each byte of a 64-bit word holds
-// one character (the first in the lowest byte), and a few multiplications combine them.
-constexpr std::uint64_t ZEROS = 0x3030303030303030;  // '0' in every byte
-
-// The number of leading characters of the word that are digits, given the word with '0'
-// subtracted from every byte (as xor, so that no byte borrows from the next).
-[[gnu::always_inline]] inline int leading_digits(std::uint64_t x) noexcept {
-    const std::uint64_t not_digit =
-        (((x & 0x7F7F7F7F7F7F7F7F) + 0x7676767676767676) | x) & 0x8080808080808080;
-    return not_digit == 0 ? 8 : std::countr_zero(not_digit) >> 3;
-}
-
-// The value of eight digit values 0-9, the first (most significant) in the lowest byte.
-[[gnu::always_inline]] inline std::uint64_t eight_digit_value(std::uint64_t v) noexcept {
-    v = v * 10 + (v >> 8);  // pairs of digits
-    return (((v & 0x000000FF000000FF) * (100 + (1000000ULL << 32))) +
-            (((v >> 16) & 0x000000FF000000FF) * (1 + (10000ULL << 32)))) >>
-           32;
-}
-
-constexpr std::uint64_t POWERS_OF_TEN[] = {1,      10,      100,      1000,     10000,
-                                           100000, 1000000, 10000000, 100000000};
 
 // Reads a run of digits, appending them to `mantissa` (which wraps past 19 digits; the
 // caller counts digits). Returns the first character that is not a digit.
 [[gnu::always_inline]] inline const char* read_digits(const char* p, const char* last,
                                                       std::uint64_t& mantissa) noexcept {
     while (last - p >= 8) {
-        std::uint64_t word;
-        std::memcpy(&word, p, sizeof word);
-        word ^= ZEROS;
+        const std::uint64_t word = load8(p) ^ ZEROS;
         const int count = leading_digits(word);
         if (count == 0) {
             return p;
@@ -165,7 +138,7 @@ template <bool Convert>
         const auto m = static_cast<double>(mantissa);
         const double magnitude =
             power < 0 ? m / EXACT_POWERS_OF_TEN[-power] : m * EXACT_POWERS_OF_TEN[power];
-        *value = signed_value(negative, magnitude);
+        *value = with_sign(negative, magnitude);
     } else {
         *value = convert_general(first, unsigned_first, p, negative);
     }

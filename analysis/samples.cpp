@@ -1,10 +1,15 @@
 #include "samples.hpp"
 
+#include <algorithm>
+#include <bit>
 #include <cerrno>
 #include <cmath>
 #include <memory>
 
 #include <unistd.h>
+
+#include "byte_masks.hpp"
+#include "short_number.hpp"
 
 namespace morvel {
 
@@ -34,34 +39,202 @@ void SampleReader::take(State what, bool is_number, double value) {
     }
 }
 
-const char* SampleReader::read_whole_records(const char* p, const char* end) {
-    // The common case, kept tight: records whose time and acceleration both lie in the block,
-    // with the running figures in registers. Anything else (a number at the block's end, text
-    // that is not a number, the capacity) is left to the general loop from the record's start;
-    // scanning again from there gives the same result.
-    double* const values = store_.values.get();
-    std::int32_t count = store_.count;
-    double sum = stats_.sum;
-    double sum_of_squares = stats_.sum_of_squares;
-    while (count < MAX_SAMPLES) {
-        const ScanResult time = skip_number(skip_space(p, end), end, false);
-        if (time.status != ScanStatus::ok) {
-            break;
+namespace {
+
+// Records are read a window of text at a time: first every token start of the window is
+// found (sixteen characters per step, with no branch per character), then the records are
+// taken from those starts. A token's start and its length no longer depend on the token
+// before it, so the processor can work on several numbers at once.
+constexpr std::ptrdiff_t WINDOW = 4096;
+// Characters read past a window's end: the whitespace masks go up to 63 past it, and a
+// number starting in the window is checked with SHORT_NUMBER_READ characters.
+constexpr std::ptrdiff_t LOOK_AHEAD = 64;
+static_assert(LOOK_AHEAD >= SHORT_NUMBER_READ);
+
+// A token start is a character that is not whitespace, at the window's first character or
+// after whitespace. Writes the offsets of the starts in [first, last) from `first` to `out`
+// (room for one per two characters plus four) and returns their count. Reads up to 63
+// characters past `last`.
+std::size_t token_starts(const char* first, const char* last, std::uint32_t* out) noexcept {
+    std::size_t count = 0;
+    std::uint64_t space_before = 1;  // the window begins a token if it begins with one
+    for (const char* chunk = first; chunk < last; chunk += 64) {
+        const std::uint64_t space = std::uint64_t{masks::space(chunk)} |
+                                    std::uint64_t{masks::space(chunk + 16)} << 16 |
+                                    std::uint64_t{masks::space(chunk + 32)} << 32 |
+                                    std::uint64_t{masks::space(chunk + 48)} << 48;
+        std::uint64_t starts = ~space & (space << 1 | space_before);
+        space_before = space >> 63;
+        if (last - chunk < 64) {
+            starts &= (std::uint64_t{1} << (last - chunk)) - 1;
         }
-        double acceleration = 0.0;
-        const ScanResult result = scan_number(skip_space(time.ptr, end), end, false, acceleration);
-        if (result.status != ScanStatus::ok) {
-            break;
+        // Four offsets are written at a time whether or not the mask holds that many (`out`
+        // has room): a branch per start would be mispredicted at every mask's end.
+        const auto offset = static_cast<std::uint32_t>(chunk - first);
+        while (starts != 0) {
+            for (int j = 0; j < 4; ++j) {
+                out[count] = offset + static_cast<std::uint32_t>(std::countr_zero(starts));
+                count += starts != 0 ? 1 : 0;
+                starts &= starts - 1;
+            }
         }
+    }
+    return count;
+}
+
+// Reads one record at `p` with the general scanner. Returns the end of the acceleration, or
+// nullptr unless both numbers lie whole in the text before `end`.
+const char* whole_record(const char* p, const char* end, double& acceleration) noexcept {
+    const ScanResult time = skip_number(skip_space(p, end), end, false);
+    if (time.status != ScanStatus::ok) {
+        return nullptr;
+    }
+    const ScanResult result = scan_number(skip_space(time.ptr, end), end, false, acceleration);
+    return result.status == ScanStatus::ok ? result.ptr : nullptr;
+}
+
+// What reading has gathered so far: the store's values and count, and the running sums.
+struct Gathered {
+    double* values;
+    std::int32_t count;
+    double sum;
+    double sum_of_squares;
+};
+
+// Reads the records that lie whole in [p, end), up to the capacity, and returns where reading
+// stopped: at the end of the last record read, at the start of a record that is not whole in
+// the text or not two numbers, or at the capacity. Digits reads the plain numbers' digits.
+template <class Digits>
+const char* read_records(Gathered& gathered, const char* p, const char* end) noexcept {
+    double* const values = gathered.values;
+    std::int32_t count = gathered.count;
+    double sum = gathered.sum;
+    double sum_of_squares = gathered.sum_of_squares;
+    const auto add = [&](double acceleration) {
         values[static_cast<std::size_t>(count++)] = acceleration;
         sum += acceleration;
-        sum_of_squares += acceleration * acceleration;
-        p = result.ptr;
+        sum_of_squares += acceleration * acceleration;  // the correctly rounded square
+    };
+    // One record by the general scanner; false if it is not whole in the text.
+    const auto general_record = [&] {
+        double acceleration = 0.0;
+        const char* const next = whole_record(p, end, acceleration);
+        if (next == nullptr) {
+            return false;
+        }
+        add(acceleration);
+        p = next;
+        return true;
+    };
+
+    std::uint32_t starts[WINDOW / 2 + 4];
+    // A window's records are read first and converted afterwards, in record order: two short
+    // loops let the processor overlap more records than one long one.
+    ShortNumber read[WINDOW / 4 + 1];
+    while (count < MAX_SAMPLES) {
+        if (end - p > LOOK_AHEAD) {
+            const char* const base = p;
+            const char* const window_end = p + std::min(WINDOW, end - p - LOOK_AHEAD);
+            const std::size_t n = token_starts(base, window_end, starts);
+            std::size_t k = 0;  // starts[k] begins the next record's time
+            while (k + 1 < n) {
+                const auto room = static_cast<std::size_t>(MAX_SAMPLES - count);
+                std::size_t records = 0;
+                const char* last_end = p;
+                while (k + 1 < n && records < room) {
+                    const char* const time_end = skip_short_number(base + starts[k]);
+                    const char* const acceleration_end =
+                        time_end != nullptr
+                            ? read_short_number<Digits>(base + starts[k + 1], read[records])
+                            : nullptr;
+                    if (acceleration_end == nullptr) {
+                        break;
+                    }
+                    ++records;
+                    k += 2;
+                    last_end = acceleration_end;
+                }
+                for (std::size_t i = 0; i < records; ++i) {
+                    add(short_number_value(read[i]));
+                }
+                p = last_end;
+                if (k + 1 >= n || count == MAX_SAMPLES) {
+                    break;
+                }
+                // Not the plain form: the general scanner reads on until a record ends at
+                // whitespace, where the starts found apply again.
+                do {
+                    if (count == MAX_SAMPLES || !general_record()) {
+                        goto stop;
+                    }
+                } while (!is_space(*p));
+                if (p >= window_end) {
+                    break;
+                }
+                while (k < n && starts[k] < static_cast<std::uint32_t>(p - base)) {
+                    ++k;
+                }
+            }
+            if (p != base) {
+                continue;
+            }
+        }
+        if (!general_record()) {
+            break;
+        }
     }
-    store_.count = count;
-    stats_.sum = sum;
-    stats_.sum_of_squares = sum_of_squares;
-    if (count == MAX_SAMPLES) {
+stop:
+    gathered.count = count;
+    gathered.sum = sum;
+    gathered.sum_of_squares = sum_of_squares;
+    return p;
+}
+
+// The record loop compiled for any processor, and for x86-64 processors with AVX2, BMI1,
+// BMI2 and POPCNT (made since 2013-2015), where the digits are gathered by a byte shuffle and
+// bit operations take fewer instructions. Both read exactly the same values.
+[[gnu::flatten]] const char* read_records_portable(Gathered& gathered, const char* p,
+                                                   const char* end) noexcept {
+    return read_records<WordDigits>(gathered, p, end);
+}
+
+#if defined(__x86_64__)
+[[gnu::flatten, gnu::target("avx2,bmi,bmi2,popcnt")]] const char* read_records_avx2(
+    Gathered& gathered, const char* p, const char* end) noexcept {
+    return read_records<ShuffleDigits>(gathered, p, end);
+}
+#endif
+
+bool processor_has_avx2() noexcept {
+#if defined(__x86_64__)
+    __builtin_cpu_init();
+    return __builtin_cpu_supports("avx2") && __builtin_cpu_supports("bmi") &&
+           __builtin_cpu_supports("bmi2") && __builtin_cpu_supports("popcnt");
+#else
+    return false;
+#endif
+}
+
+}  // namespace
+
+SampleReader::SampleReader(SampleStore& store, SignalStats& stats, ReadPath path) noexcept
+    : store_(store), stats_(stats), avx2_(path == ReadPath::best && processor_has_avx2()) {}
+
+const char* SampleReader::read_whole_records(const char* p, const char* end) {
+    // The common case, kept tight: records whose time and acceleration both lie in the block.
+    // Anything else (a number at the block's end, text that is not a number, the capacity) is
+    // left to the general loop from the record's start; scanning again from there gives the
+    // same result.
+    Gathered gathered{store_.values.get(), store_.count, stats_.sum, stats_.sum_of_squares};
+#if defined(__x86_64__)
+    p = avx2_ ? read_records_avx2(gathered, p, end) : read_records_portable(gathered, p, end);
+#else
+    p = read_records_portable(gathered, p, end);
+#endif
+    store_.count = gathered.count;
+    stats_.sum = gathered.sum;
+    stats_.sum_of_squares = gathered.sum_of_squares;
+    if (store_.count == MAX_SAMPLES) {
         state_ = State::probe;
     }
     return p;

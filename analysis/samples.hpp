@@ -16,7 +16,11 @@ namespace morvel {
 // acceleration is stored and added, in record order, to the running sum and sum of squares.
 class SampleReader {
   public:
-    SampleReader(SampleStore& store, SignalStats& stats) noexcept : store_(store), stats_(stats) {}
+    // Which record loop to use: the fastest this processor runs, or the one for any
+    // processor (both read the same values; tests compare them).
+    enum class ReadPath : std::uint8_t { best, portable };
+
+    SampleReader(SampleStore& store, SignalStats& stats, ReadPath path = ReadPath::best) noexcept;
 
     // Reads from the next block of input. Returns false once no further input is wanted.
     bool feed(std::span<const char> block);
@@ -39,6 +43,7 @@ class SampleReader {
     State state_ = State::time;
     bool in_number_ = false;  // a number reaching past the last block is being accumulated
     bool records_left_out_ = false;
+    bool avx2_ = false;  // the record loop for x86-64 processors with AVX2 is used
     NumberAccumulator accumulator_;
 };
 
@@ -48,7 +53,7 @@ struct ReadReport {
 };
 
 // Reads the run's input file into its sample store, in blocks of READ_BLOCK bytes.
-inline constexpr std::size_t READ_BLOCK = std::size_t{1} << 20;
+inline constexpr std::size_t READ_BLOCK = std::size_t{64} << 10;
 ReadReport read_samples(AnalysisRun& run);
 
 // Mean and population standard deviation from the running sums; removes the mean from the

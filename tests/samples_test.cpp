@@ -29,9 +29,10 @@ struct Read {
 };
 
 // Feeds `text` to a reader in blocks of at most `block` bytes, then ends the input.
-Read read_in_blocks(const std::string& text, std::size_t block) {
+Read read_in_blocks(const std::string& text, std::size_t block,
+                    SampleReader::ReadPath path = SampleReader::ReadPath::best) {
     Read r;
-    SampleReader reader(*r.store, r.stats);
+    SampleReader reader(*r.store, r.stats, path);
     for (std::size_t at = 0; at < text.size() && reader.wants_more(); at += block) {
         reader.feed({text.data() + at, std::min(block, text.size() - at)});
     }
@@ -119,6 +120,66 @@ TEST(SampleReader, SplitAnywhereGivesTheSameRecords) {
             EXPECT_EQ(split.stats.sum, whole.stats.sum);
         }
         EXPECT_EQ(bits(read_in_blocks(text, 1).values()), bits(whole.values())) << text;
+    }
+}
+
+// Text that sends the record loop down every branch: plain numbers of every length, forms
+// that only the general scanner reads (exponents, long digit runs), numbers
+// glued together without whitespace, and whitespace runs longer than the loop looks ahead.
+std::string varied_records(std::size_t count, std::uint64_t seed) {
+    auto below = [&seed](std::uint64_t n) {
+        seed = seed * 6364136223846793005ULL + 1442695040888963407ULL;
+        return (seed >> 33) % n;
+    };
+    // A sign is always put before a number glued onto the one before it, where a digit or
+    // point would continue that number.
+    auto number = [&below](bool glued) {
+        std::string text;
+        if (glued || below(3) == 0) {
+            text += below(4) == 0 ? '+' : '-';
+        }
+        const std::uint64_t digits = 1 + below(below(8) == 0 ? 24 : 10);
+        const std::uint64_t point = below(digits + 2);
+        for (std::uint64_t d = 0; d < digits; ++d) {
+            if (d == point) {
+                text += '.';
+            }
+            text += static_cast<char>('0' + below(10));
+        }
+        if (below(10) == 0) {
+            text += "e-" + std::to_string(below(30));
+        }
+        return text;
+    };
+    const char* const spaces[] = {" ", "\n", "\t", "\r\n", "  ", "\v\f"};
+    std::string text;
+    for (std::size_t i = 0; i < count; ++i) {
+        text += number(false);
+        text += below(40) == 0 ? std::string(1 + below(150), ' ') : spaces[below(6)];
+        text += number(false);
+        if (below(60) == 0) {
+            text += number(true);  // "1.5-2" is two numbers
+        }
+        text += spaces[below(6)];
+    }
+    return text;
+}
+
+// The record loops (for any processor and for this one) against reading one character at a
+// time, which never enters them.
+TEST(SampleReader, RecordLoopsAgreeWithReadingCharacterByCharacter) {
+    const std::string text = varied_records(60'000, 7) + "\nend\n";
+    const Read reference = read_in_blocks(text, 1);
+    ASSERT_GT(reference.store->count, 30'000);
+    for (const auto path : {SampleReader::ReadPath::best, SampleReader::ReadPath::portable}) {
+        for (const std::size_t block :
+             {text.size() + 1, std::size_t{4096}, std::size_t{1000}, std::size_t{97}}) {
+            const Read r = read_in_blocks(text, block, path);
+            ASSERT_EQ(r.store->count, reference.store->count) << "block " << block;
+            EXPECT_EQ(bits(r.values()), bits(reference.values())) << "block " << block;
+            EXPECT_EQ(bits({r.stats.sum, r.stats.sum_of_squares}),
+                      bits({reference.stats.sum, reference.stats.sum_of_squares}));
+        }
     }
 }
 

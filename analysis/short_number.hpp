@@ -1,0 +1,172 @@
+// A quick path for the common case of a number of the plain form [sign]digits[.digits], at
+// most 15 characters, followed by whitespace: the form is checked sixteen characters at a
+// time and the digits are combined without a loop. Anything else is left to scan_number.
+#pragma once
+
+#include <bit>
+#include <cstddef>
+#include <cstdint>
+
+#include "byte_masks.hpp"
+#include "digits.hpp"
+
+#if defined(__x86_64__)
+#include <smmintrin.h>
+#endif
+
+namespace morvel {
+
+// A number of the plain form, read but not yet converted: its value is
+// mantissa / 10^fraction_digits, negated if `negative`.
+struct ShortNumber {
+    std::uint64_t mantissa;
+    std::uint32_t fraction_digits;
+    bool negative;
+};
+
+// Characters that read_short_number and skip_short_number read, all of which must be
+// readable whatever the text holds.
+inline constexpr std::ptrdiff_t SHORT_NUMBER_READ = 24;
+
+// Readers of the digits of a number whose form is already checked: a sign character if
+// `sign` is 1, digits, a point at `point_at` (or none if point_at == length), `length`
+// characters in all. Each gives the digits as one integer, or returns false if it cannot.
+
+// Any processor: at most eight digits on either side of the point, combined a word at a time.
+struct WordDigits {
+    [[gnu::always_inline]] static bool read(const char* first, int sign, int point_at, int length,
+                                            std::uint64_t& mantissa) noexcept {
+        using namespace detail;
+        const int integer_digits = point_at - sign;
+        const int fraction_digits = point_at < length ? length - point_at - 1 : 0;
+        if (integer_digits + fraction_digits <= 8) {
+            // Both parts in one word: the fraction's digits at the top, the integer part's
+            // just below them (with eight fraction digits there is no integer digit).
+            mantissa = eight_digit_value(top_digits(first + point_at + 1, fraction_digits) |
+                                         top_digits(first + sign, integer_digits) >>
+                                             (8 * fraction_digits & 63));
+            return true;
+        }
+        if (integer_digits <= 8 && fraction_digits <= 8) {
+            mantissa = eight_digit_value(top_digits(first + sign, integer_digits)) *
+                           POWERS_OF_TEN[fraction_digits] +
+                       eight_digit_value(top_digits(first + point_at + 1, fraction_digits));
+            return true;
+        }
+        return false;
+    }
+};
+
+#if defined(__x86_64__)
+
+namespace detail {
+
+// For each sign length, point position and number length: the byte shuffle that gathers the
+// number's digits, in order, into the last bytes of sixteen and zeros the bytes before them.
+struct DigitOrders {
+    alignas(16) std::uint8_t order[2][16][16][16];
+};
+
+constexpr DigitOrders make_digit_orders() {
+    DigitOrders orders{};
+    for (int sign = 0; sign < 2; ++sign) {
+        for (int point_at = 0; point_at < 16; ++point_at) {
+            for (int length = 0; length < 16; ++length) {
+                std::uint8_t* order = orders.order[sign][point_at][length];
+                int at = 16;
+                for (int i = length - 1; i >= sign; --i) {
+                    if (i != point_at) {
+                        order[--at] = static_cast<std::uint8_t>(i);
+                    }
+                }
+                while (at > 0) {
+                    order[--at] = 0x80;  // a shuffle index with the top bit set gives zero
+                }
+            }
+        }
+    }
+    return orders;
+}
+
+inline constexpr DigitOrders DIGIT_ORDERS = make_digit_orders();
+
+}  // namespace detail
+
+// Processors with SSSE3 and SSE4.1: one byte shuffle gathers the digits, three multiply-adds
+// combine them. Any number of the plain form (at most 15 digits).
+struct ShuffleDigits {
+    [[gnu::target("ssse3,sse4.1")]] static bool read(const char* first, int sign, int point_at,
+                                                     int length, std::uint64_t& mantissa) noexcept {
+        const __m128i digits = _mm_sub_epi8(
+            _mm_loadu_si128(reinterpret_cast<const __m128i*>(first)), _mm_set1_epi8('0'));
+        const __m128i order = _mm_load_si128(
+            reinterpret_cast<const __m128i*>(detail::DIGIT_ORDERS.order[sign][point_at][length]));
+        const __m128i gathered = _mm_shuffle_epi8(digits, order);
+        const __m128i pairs = _mm_maddubs_epi16(gathered, _mm_set1_epi16(0x010A));  // 10, 1
+        const __m128i fours = _mm_madd_epi16(pairs, _mm_set1_epi32(0x00010064));    // 100, 1
+        const __m128i eights =
+            _mm_madd_epi16(_mm_packus_epi32(fours, fours), _mm_set1_epi32(0x00012710));  // 10^4, 1
+        const auto both = static_cast<std::uint64_t>(_mm_cvtsi128_si64(eights));
+        mantissa = (both & 0xFFFFFFFF) * 100000000 + (both >> 32);
+        return true;
+    }
+};
+
+#endif
+
+namespace detail {
+
+template <bool Read, class Digits>
+[[gnu::always_inline]] inline const char* short_number(const char* first,
+                                                       ShortNumber* number) noexcept {
+    const bool negative = first[0] == '-';
+    const int sign = negative || first[0] == '+' ? 1 : 0;
+    const masks::NumberClasses classes = masks::number_classes(first);
+    const std::uint32_t body = classes.digit | classes.point | static_cast<std::uint32_t>(sign);
+    const int length = std::countr_zero(~body);
+    if (length >= 16 || ((classes.space >> length) & 1) == 0) {
+        return nullptr;
+    }
+    const std::uint32_t within = (std::uint32_t{1} << length) - 1;
+    const std::uint32_t points = classes.point & within;
+    if ((points & (points - 1)) != 0 || (classes.digit & within) == 0) {
+        return nullptr;
+    }
+    if constexpr (Read) {
+        const int point_at = points != 0 ? std::countr_zero(points) : length;
+        std::uint64_t mantissa = 0;
+        if (!Digits::read(first, sign, point_at, length, mantissa)) {
+            return nullptr;
+        }
+        // At most 15 digits: the mantissa is below 2^53, so it converts exactly.
+        const int fraction_digits = points != 0 ? length - point_at - 1 : 0;
+        *number = {mantissa, static_cast<std::uint32_t>(fraction_digits), negative};
+    }
+    return first + length;
+}
+
+}  // namespace detail
+
+// Reads a number of the plain form at `first`, followed by whitespace. Returns the end of the
+// number and fills `number`, or returns nullptr when the text is not of that form or Digits
+// cannot read it (scan_number then reads it).
+template <class Digits = WordDigits>
+[[gnu::always_inline]] inline const char* read_short_number(const char* first,
+                                                            ShortNumber& number) noexcept {
+    return detail::short_number<true, Digits>(first, &number);
+}
+
+// Checks the form as read_short_number does, without reading the digits.
+[[gnu::always_inline]] inline const char* skip_short_number(const char* first) noexcept {
+    return detail::short_number<false, WordDigits>(first, nullptr);
+}
+
+// The value scan_number gives for the same text: an exact mantissa divided by an exact power
+// of ten, correctly rounded.
+[[gnu::always_inline]] inline double short_number_value(const ShortNumber& number) noexcept {
+    return detail::with_sign(number.negative,
+                             static_cast<double>(static_cast<std::int64_t>(number.mantissa)) /
+                                 detail::EXACT_POWERS_OF_TEN[number.fraction_digits]);
+}
+
+}  // namespace morvel
