@@ -9,6 +9,9 @@
 #if defined(__SSE2__)
 #include <emmintrin.h>
 #endif
+#if defined(__x86_64__)
+#include <immintrin.h>
+#endif
 
 namespace morvel::masks {
 
@@ -73,6 +76,28 @@ inline NumberClasses number_classes(const char* p) noexcept {
             bits_where(p, [](char c) { return c == '.'; }), space(p)};
 }
 
+#endif
+
+// The whitespace of the 64 characters at `p`, all of which must be readable.
+[[gnu::always_inline]] inline std::uint64_t space64(const char* p) noexcept {
+    return std::uint64_t{space(p)} | std::uint64_t{space(p + 16)} << 16 |
+           std::uint64_t{space(p + 32)} << 32 | std::uint64_t{space(p + 48)} << 48;
+}
+
+#if defined(__x86_64__)
+// The whitespace of 32 characters with AVX2, for processors that have it.
+[[gnu::target("avx2")]] inline std::uint32_t space32_avx2(const char* p) noexcept {
+    const __m256i v = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p));
+    const __m256i shifted = _mm256_sub_epi8(v, _mm256_set1_epi8('\t'));
+    const __m256i control =
+        _mm256_cmpeq_epi8(_mm256_min_epu8(shifted, _mm256_set1_epi8(4)), shifted);
+    const __m256i blank = _mm256_cmpeq_epi8(v, _mm256_set1_epi8(' '));
+    return static_cast<std::uint32_t>(_mm256_movemask_epi8(_mm256_or_si256(blank, control)));
+}
+
+[[gnu::target("avx2")]] inline std::uint64_t space64_avx2(const char* p) noexcept {
+    return std::uint64_t{space32_avx2(p)} | std::uint64_t{space32_avx2(p + 32)} << 32;
+}
 #endif
 
 }  // namespace morvel::masks

@@ -55,14 +55,12 @@ static_assert(LOOK_AHEAD >= SHORT_NUMBER_READ);
 // after whitespace. Writes the offsets of the starts in [first, last) from `first` to `out`
 // (room for one per two characters plus four) and returns their count. Reads up to 63
 // characters past `last`.
+template <class Processor>
 std::size_t token_starts(const char* first, const char* last, std::uint32_t* out) noexcept {
     std::size_t count = 0;
     std::uint64_t space_before = 1;  // the window begins a token if it begins with one
     for (const char* chunk = first; chunk < last; chunk += 64) {
-        const std::uint64_t space = std::uint64_t{masks::space(chunk)} |
-                                    std::uint64_t{masks::space(chunk + 16)} << 16 |
-                                    std::uint64_t{masks::space(chunk + 32)} << 32 |
-                                    std::uint64_t{masks::space(chunk + 48)} << 48;
+        const std::uint64_t space = Processor::space64(chunk);
         std::uint64_t starts = ~space & (space << 1 | space_before);
         space_before = space >> 63;
         if (last - chunk < 64) {
@@ -103,8 +101,9 @@ struct Gathered {
 
 // Reads the records that lie whole in [p, end), up to the capacity, and returns where reading
 // stopped: at the end of the last record read, at the start of a record that is not whole in
-// the text or not two numbers, or at the capacity. Digits reads the plain numbers' digits.
-template <class Digits>
+// the text or not two numbers, or at the capacity. Processor gives the whitespace masks and
+// the reader of plain numbers' digits.
+template <class Processor>
 const char* read_records(Gathered& gathered, const char* p, const char* end) noexcept {
     double* const values = gathered.values;
     std::int32_t count = gathered.count;
@@ -135,7 +134,7 @@ const char* read_records(Gathered& gathered, const char* p, const char* end) noe
         if (end - p > LOOK_AHEAD) {
             const char* const base = p;
             const char* const window_end = p + std::min(WINDOW, end - p - LOOK_AHEAD);
-            const std::size_t n = token_starts(base, window_end, starts);
+            const std::size_t n = token_starts<Processor>(base, window_end, starts);
             std::size_t k = 0;  // starts[k] begins the next record's time
             while (k + 1 < n) {
                 const auto room = static_cast<std::size_t>(MAX_SAMPLES - count);
@@ -144,9 +143,9 @@ const char* read_records(Gathered& gathered, const char* p, const char* end) noe
                 while (k + 1 < n && records < room) {
                     const char* const time_end = skip_short_number(base + starts[k]);
                     const char* const acceleration_end =
-                        time_end != nullptr
-                            ? read_short_number<Digits>(base + starts[k + 1], read[records])
-                            : nullptr;
+                        time_end != nullptr ? read_short_number<typename Processor::Digits>(
+                                                  base + starts[k + 1], read[records])
+                                            : nullptr;
                     if (acceleration_end == nullptr) {
                         break;
                     }
@@ -193,15 +192,27 @@ stop:
 // The record loop compiled for any processor, and for x86-64 processors with AVX2, BMI1,
 // BMI2 and POPCNT (made since 2013-2015), where the digits are gathered by a byte shuffle and
 // bit operations take fewer instructions. Both read exactly the same values.
+struct AnyProcessor {
+    using Digits = WordDigits;
+    static std::uint64_t space64(const char* p) noexcept { return masks::space64(p); }
+};
+
 [[gnu::flatten]] const char* read_records_portable(Gathered& gathered, const char* p,
                                                    const char* end) noexcept {
-    return read_records<WordDigits>(gathered, p, end);
+    return read_records<AnyProcessor>(gathered, p, end);
 }
 
 #if defined(__x86_64__)
+struct Avx2Processor {
+    using Digits = ShuffleDigits;
+    [[gnu::target("avx2")]] static std::uint64_t space64(const char* p) noexcept {
+        return masks::space64_avx2(p);
+    }
+};
+
 [[gnu::flatten, gnu::target("avx2,bmi,bmi2,popcnt")]] const char* read_records_avx2(
     Gathered& gathered, const char* p, const char* end) noexcept {
-    return read_records<ShuffleDigits>(gathered, p, end);
+    return read_records<Avx2Processor>(gathered, p, end);
 }
 #endif
 
@@ -322,20 +333,37 @@ void compute_statistics(SampleStore& store, SignalStats& stats) {
     const double variance = stats.sum_of_squares / n - stats.mean * stats.mean;
     stats.standard_deviation = std::sqrt(variance);
 
-    double minimum = 0.0;
-    double maximum = 0.0;
-    for (double& sample : store.view()) {
-        sample -= stats.mean;
-        if (sample > maximum) {
-            maximum = sample;
-        }
-        if (sample < minimum) {
-            minimum = sample;
+    // Four running extremes, over every fourth sample each, then combined: a sample replaces
+    // an extreme only if strictly beyond it, so the result is the same value, bit for bit, as
+    // one pass would give (equal values other than zeros have equal bits, and no zero of
+    // either sign replaces the starting 0.0). Four let the comparisons overlap.
+    const double mean = stats.mean;
+    double minimum[4] = {0.0, 0.0, 0.0, 0.0};
+    double maximum[4] = {0.0, 0.0, 0.0, 0.0};
+    const std::span<double> samples = store.view();
+    std::size_t i = 0;
+    for (; i + 4 <= samples.size(); i += 4) {
+        for (std::size_t lane = 0; lane < 4; ++lane) {
+            const double sample = samples[i + lane] - mean;
+            samples[i + lane] = sample;
+            maximum[lane] = sample > maximum[lane] ? sample : maximum[lane];
+            minimum[lane] = sample < minimum[lane] ? sample : minimum[lane];
         }
     }
-    stats.minimum = minimum;
-    stats.maximum = maximum;
-    const double highest = std::fabs(maximum) < std::fabs(minimum) ? std::fabs(minimum) : maximum;
+    for (; i < samples.size(); ++i) {
+        const double sample = samples[i] - mean;
+        samples[i] = sample;
+        maximum[0] = sample > maximum[0] ? sample : maximum[0];
+        minimum[0] = sample < minimum[0] ? sample : minimum[0];
+    }
+    for (std::size_t lane = 1; lane < 4; ++lane) {
+        maximum[0] = maximum[lane] > maximum[0] ? maximum[lane] : maximum[0];
+        minimum[0] = minimum[lane] < minimum[0] ? minimum[lane] : minimum[0];
+    }
+    stats.minimum = minimum[0];
+    stats.maximum = maximum[0];
+    const double highest =
+        std::fabs(maximum[0]) < std::fabs(minimum[0]) ? std::fabs(minimum[0]) : maximum[0];
     stats.highest_sigma = highest / stats.standard_deviation;
 }
 

@@ -54,25 +54,39 @@ std::vector<double> alternating(std::size_t n) {
     return a;
 }
 
+// `lead` + 1 zeros (no peaks), then `peaks` samples of alternating sign (each a peak), then
+// `tail` zeros.
+std::vector<double> spaced(std::size_t lead, std::size_t peaks, std::size_t tail) {
+    std::vector<double> a(lead + 1, 0.0);
+    const std::vector<double> middle = alternating(peaks);
+    a.insert(a.end(), middle.begin(), middle.end());
+    a.insert(a.end(), tail, 0.0);
+    return a;
+}
+
+// Peaks are looked for two samples at a time: the store fills on the first or the second of
+// a pair, as `lead` says.
 TEST(Peaks, StoreKeepsTheFirstPeaksAndSaysWhetherAnyWasLeftOut) {
     const auto max = static_cast<std::size_t>(morvel::MAX_PEAKS);
+    for (const std::size_t lead : {0, 1}) {
+        bool left_out = true;
+        // Exactly MAX_PEAKS peaks: the store fills at the last interior sample.
+        EXPECT_EQ(peaks_of(spaced(lead, max, 1), &left_out).size(), max) << lead;
+        EXPECT_FALSE(left_out) << lead;
+
+        // The store fills before the end, but no later sample is a peak.
+        EXPECT_EQ(peaks_of(spaced(lead, max, 3), &left_out).size(), max) << lead;
+        EXPECT_FALSE(left_out) << lead;
+
+        // One peak more than the store holds.
+        const std::vector<double> kept = peaks_of(spaced(lead, max + 1, 1), &left_out);
+        EXPECT_EQ(kept.size(), max) << lead;
+        EXPECT_TRUE(left_out) << lead;
+        EXPECT_EQ(kept.back(), 1.0) << lead;
+    }
     bool left_out = true;
-    // Exactly MAX_PEAKS interior samples: the store fills at the last one.
-    EXPECT_EQ(peaks_of(alternating(max + 2), &left_out).size(), max);
+    EXPECT_EQ(peaks_of(alternating(max + 2), &left_out).size(), max);  // no room to spare
     EXPECT_FALSE(left_out);
-
-    // The store fills before the end, but no later sample is a peak.
-    std::vector<double> quiet_end = alternating(max + 1);
-    quiet_end.insert(quiet_end.end(), {0.0, 0.0, 0.0});
-    EXPECT_EQ(peaks_of(quiet_end, &left_out).size(), max);
-    EXPECT_FALSE(left_out);
-
-    std::vector<double> longer = alternating(max + 3);
-    longer[max + 1] = -7.0;  // the first interior sample past the capacity
-    const std::vector<double> kept = peaks_of(longer, &left_out);
-    EXPECT_EQ(kept.size(), max);
-    EXPECT_TRUE(left_out);
-    EXPECT_EQ(kept.back(), 1.0);
 }
 
 TEST(Peaks, NormaliseDividesByTheStandardDeviation) {
