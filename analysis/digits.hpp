@@ -18,8 +18,22 @@ inline constexpr double EXACT_POWERS_OF_TEN[] = {1e0,  1e1,  1e2,  1e3,  1e4,  1
 inline constexpr int MAX_EXACT_POWER = 22;
 inline constexpr std::uint64_t MAX_EXACT_MANTISSA = std::uint64_t{1} << 53;
 
-inline constexpr std::uint64_t POWERS_OF_TEN[] = {1,      10,      100,      1000,     10000,
-                                                  100000, 1000000, 10000000, 100000000};
+inline constexpr std::uint64_t POWERS_OF_TEN[] = {1,
+                                                  10,
+                                                  100,
+                                                  1000,
+                                                  10000,
+                                                  100000,
+                                                  1000000,
+                                                  10000000,
+                                                  100000000,
+                                                  1000000000,
+                                                  10000000000,
+                                                  100000000000,
+                                                  1000000000000,
+                                                  10000000000000,
+                                                  100000000000000,
+                                                  1000000000000000};
 
 // Digits are read eight at a time where the text allows: each byte of a 64-bit word holds
 // one character (the first in the lowest byte), and a few multiplications combine them.

@@ -102,7 +102,7 @@ struct Gathered {
 // Reads the records that lie whole in [p, end), up to the capacity, and returns where reading
 // stopped: at the end of the last record read, at the start of a record that is not whole in
 // the text or not two numbers, or at the capacity. Processor gives the whitespace masks and
-// the reader of plain numbers' digits.
+// the reader of short numbers' digits.
 template <class Processor>
 const char* read_records(Gathered& gathered, const char* p, const char* end) noexcept {
     double* const values = gathered.values;
@@ -136,22 +136,36 @@ const char* read_records(Gathered& gathered, const char* p, const char* end) noe
             const char* const window_end = p + std::min(WINDOW, end - p - LOOK_AHEAD);
             const std::size_t n = token_starts<Processor>(base, window_end, starts);
             std::size_t k = 0;  // starts[k] begins the next record's time
+            // Records of short numbers without an exponent are read by a loop of their own;
+            // after the first record that is not, the rest of the window by one that also
+            // reads exponents.
+            bool exponents = false;
             while (k + 1 < n) {
                 const auto room = static_cast<std::size_t>(MAX_SAMPLES - count);
                 std::size_t records = 0;
                 const char* last_end = p;
-                while (k + 1 < n && records < room) {
-                    const char* const time_end = skip_short_number(base + starts[k]);
-                    const char* const acceleration_end =
-                        time_end != nullptr ? read_short_number<typename Processor::Digits>(
-                                                  base + starts[k + 1], read[records])
-                                            : nullptr;
-                    if (acceleration_end == nullptr) {
-                        break;
+                const auto read_short_records = [&]<bool Exponents>() {
+                    while (k + 1 < n && records < room) {
+                        const char* const time_end = skip_short_number<Exponents>(base + starts[k]);
+                        const char* const acceleration_end =
+                            time_end != nullptr
+                                ? read_short_number<typename Processor::Digits, Exponents>(
+                                      base + starts[k + 1], read[records])
+                                : nullptr;
+                        if (acceleration_end == nullptr) {
+                            return false;
+                        }
+                        ++records;
+                        k += 2;
+                        last_end = acceleration_end;
                     }
-                    ++records;
-                    k += 2;
-                    last_end = acceleration_end;
+                    return true;
+                };
+                if (!exponents && !read_short_records.template operator()<false>()) {
+                    exponents = true;
+                }
+                if (exponents) {
+                    read_short_records.template operator()<true>();
                 }
                 for (std::size_t i = 0; i < records; ++i) {
                     add(short_number_value(read[i]));
@@ -160,7 +174,7 @@ const char* read_records(Gathered& gathered, const char* p, const char* end) noe
                 if (k + 1 >= n || count == MAX_SAMPLES) {
                     break;
                 }
-                // Not the plain form: the general scanner reads on until a record ends at
+                // Not a short number: the general scanner reads on until a record ends at
                 // whitespace, where the starts found apply again.
                 do {
                     if (count == MAX_SAMPLES || !general_record()) {

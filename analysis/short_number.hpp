@@ -1,6 +1,7 @@
-// A quick path for the common case of a number of the plain form [sign]digits[.digits], at
-// most 15 characters, followed by whitespace: the form is checked sixteen characters at a
-// time and the digits are combined without a loop. Anything else is left to scan_number.
+// A quick path for the common case of a short number followed by whitespace: a sign, digits
+// and a point ([sign]digits[.digits] and the like), then perhaps an exponent of one to three
+// digits, at most 15 characters in all. The form is checked sixteen characters at a time and
+// the digits are combined without a loop. Anything else is left to scan_number.
 #pragma once
 
 #include <bit>
@@ -16,8 +17,8 @@
 
 namespace morvel {
 
-// A number of the plain form, read but not yet converted: its value is
-// mantissa / 10^fraction_digits, negated if `negative`.
+// A short number, read but not yet converted: its value is mantissa / 10^fraction_digits,
+// negated if `negative`; the mantissa is at most 2^53, fraction_digits at most 22.
 struct ShortNumber {
     std::uint64_t mantissa;
     std::uint32_t fraction_digits;
@@ -30,7 +31,8 @@ inline constexpr std::ptrdiff_t SHORT_NUMBER_READ = 24;
 
 // Readers of the digits of a number whose form is already checked: a sign character if
 // `sign` is 1, digits, a point at `point_at` (or none if point_at == length), `length`
-// characters in all. Each gives the digits as one integer, or returns false if it cannot.
+// characters before any exponent. Each gives the digits as one integer, or returns false if
+// it cannot.
 
 // Any processor: at most eight digits on either side of the point, combined a word at a time.
 struct WordDigits {
@@ -93,7 +95,7 @@ inline constexpr DigitOrders DIGIT_ORDERS = make_digit_orders();
 }  // namespace detail
 
 // Processors with SSSE3 and SSE4.1: one byte shuffle gathers the digits, three multiply-adds
-// combine them. Any number of the plain form (at most 15 digits).
+// combine them. Any short number (at most 15 digits).
 struct ShuffleDigits {
     [[gnu::target("ssse3,sse4.1")]] static bool read(const char* first, int sign, int point_at,
                                                      int length, std::uint64_t& mantissa) noexcept {
@@ -116,15 +118,24 @@ struct ShuffleDigits {
 
 namespace detail {
 
+// Reads a short number at `first`; see read_short_number. Short numbers with an exponent take
+// a route of their own, and only if Exponents: a loop that never meets them keeps fewer
+// values in registers.
 template <bool Read, class Digits>
+inline const char* short_number_with_exponent(const char* first, ShortNumber* number) noexcept;
+
+template <bool Read, class Digits, bool Exponents>
 [[gnu::always_inline]] inline const char* short_number(const char* first,
                                                        ShortNumber* number) noexcept {
     const bool negative = first[0] == '-';
     const int sign = negative || first[0] == '+' ? 1 : 0;
     const masks::NumberClasses classes = masks::number_classes(first);
     const std::uint32_t body = classes.digit | classes.point | static_cast<std::uint32_t>(sign);
-    const int length = std::countr_zero(~body);
+    const int length = std::countr_zero(~body);  // of the sign, digits and point (at most 16)
     if (length >= 16 || ((classes.space >> length) & 1) == 0) {
+        if constexpr (Exponents) {
+            return short_number_with_exponent<Read, Digits>(first, number);
+        }
         return nullptr;
     }
     const std::uint32_t within = (std::uint32_t{1} << length) - 1;
@@ -145,20 +156,73 @@ template <bool Read, class Digits>
     return first + length;
 }
 
+template <bool Read, class Digits>
+[[gnu::always_inline]] inline const char* short_number_with_exponent(const char* first,
+                                                                     ShortNumber* number) noexcept {
+    const bool negative = first[0] == '-';
+    const int sign = negative || first[0] == '+' ? 1 : 0;
+    const masks::NumberClasses classes = masks::number_classes(first);
+    const std::uint32_t body = classes.digit | classes.point | static_cast<std::uint32_t>(sign);
+    const int length = std::countr_zero(~body);
+    // e or E, perhaps a sign, one to three digits, then whitespace, all within sixteen.
+    if (length > 13 || (first[length] | 0x20) != 'e') {
+        return nullptr;
+    }
+    const std::uint32_t within = (std::uint32_t{1} << length) - 1;
+    const std::uint32_t points = classes.point & within;
+    if ((points & (points - 1)) != 0 || (classes.digit & within) == 0) {
+        return nullptr;
+    }
+    const bool exponent_negative = first[length + 1] == '-';
+    const int digits_at = length + (exponent_negative || first[length + 1] == '+' ? 2 : 1);
+    const int exponent_digits = std::countr_zero(~(classes.digit >> digits_at));
+    const int end = digits_at + exponent_digits;
+    if (exponent_digits == 0 || exponent_digits > 3 || end >= 16 ||
+        ((classes.space >> end) & 1) == 0) {
+        return nullptr;
+    }
+    if constexpr (Read) {
+        int exponent = 0;
+        for (int i = digits_at; i < end; ++i) {
+            exponent = exponent * 10 + (first[i] - '0');
+        }
+        const int point_at = points != 0 ? std::countr_zero(points) : length;
+        const int power =
+            (exponent_negative ? -exponent : exponent) - (points != 0 ? length - point_at - 1 : 0);
+        std::uint64_t mantissa = 0;
+        if (power < -MAX_EXACT_POWER || power > 15 ||
+            !Digits::read(first, sign, point_at, length, mantissa)) {
+            return nullptr;
+        }
+        if (power > 0) {
+            // Scaled up in integers while the product stays exact in a double: the same value
+            // as the correctly rounded product, which is then exact too.
+            if (mantissa > MAX_EXACT_MANTISSA / POWERS_OF_TEN[power]) {
+                return nullptr;
+            }
+            mantissa *= POWERS_OF_TEN[power];
+        }
+        *number = {mantissa, static_cast<std::uint32_t>(power < 0 ? -power : 0), negative};
+    }
+    return first + end;
+}
+
 }  // namespace detail
 
-// Reads a number of the plain form at `first`, followed by whitespace. Returns the end of the
-// number and fills `number`, or returns nullptr when the text is not of that form or Digits
-// cannot read it (scan_number then reads it).
-template <class Digits = WordDigits>
+// Reads a short number at `first`, followed by whitespace. Returns the end of the number and
+// fills `number`, or returns nullptr when the text is not of that form, Digits cannot read it
+// or the value is not an exact integer divided by a power of ten up to 10^22 (scan_number then
+// reads it). Without Exponents, numbers with an exponent are not read either.
+template <class Digits = WordDigits, bool Exponents = true>
 [[gnu::always_inline]] inline const char* read_short_number(const char* first,
                                                             ShortNumber& number) noexcept {
-    return detail::short_number<true, Digits>(first, &number);
+    return detail::short_number<true, Digits, Exponents>(first, &number);
 }
 
 // Checks the form as read_short_number does, without reading the digits.
+template <bool Exponents = true>
 [[gnu::always_inline]] inline const char* skip_short_number(const char* first) noexcept {
-    return detail::short_number<false, WordDigits>(first, nullptr);
+    return detail::short_number<false, WordDigits, Exponents>(first, nullptr);
 }
 
 // The value scan_number gives for the same text: an exact mantissa divided by an exact power
