@@ -138,7 +138,7 @@ const char* read_records(Gathered& gathered, const char* p, const char* end) noe
             std::size_t k = 0;  // starts[k] begins the next record's time
             // Records of short numbers without an exponent are read by a loop of their own;
             // after the first record that is not, the rest of the window by one that also
-            // reads exponents.
+            // reads exponents, and longer numbers with from_chars.
             bool exponents = false;
             while (k + 1 < n) {
                 const auto room = static_cast<std::size_t>(MAX_SAMPLES - count);
@@ -146,12 +146,21 @@ const char* read_records(Gathered& gathered, const char* p, const char* end) noe
                 const char* last_end = p;
                 const auto read_short_records = [&]<bool Exponents>() {
                     while (k + 1 < n && records < room) {
-                        const char* const time_end = skip_short_number<Exponents>(base + starts[k]);
-                        const char* const acceleration_end =
+                        const char* const time = base + starts[k];
+                        const char* const acceleration = base + starts[k + 1];
+                        const char* time_end = skip_short_number<Exponents>(time);
+                        if (Exponents && time_end == nullptr) {
+                            ShortNumber ignored{};
+                            time_end = read_long_number(time, end, ignored);
+                        }
+                        const char* acceleration_end =
                             time_end != nullptr
                                 ? read_short_number<typename Processor::Digits, Exponents>(
-                                      base + starts[k + 1], read[records])
+                                      acceleration, read[records])
                                 : nullptr;
+                        if (Exponents && acceleration_end == nullptr && time_end != nullptr) {
+                            acceleration_end = read_long_number(acceleration, end, read[records]);
+                        }
                         if (acceleration_end == nullptr) {
                             return false;
                         }

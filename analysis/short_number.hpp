@@ -5,11 +5,14 @@
 #pragma once
 
 #include <bit>
+#include <charconv>
 #include <cstddef>
 #include <cstdint>
+#include <system_error>
 
 #include "byte_masks.hpp"
 #include "digits.hpp"
+#include "number_scan.hpp"
 
 #if defined(__x86_64__)
 #include <smmintrin.h>
@@ -17,13 +20,15 @@
 
 namespace morvel {
 
-// A short number, read but not yet converted: its value is mantissa / 10^fraction_digits,
-// negated if `negative`; the mantissa is at most 2^53, fraction_digits at most 22.
+// A number as read for conversion later: its value is mantissa / 10^fraction_digits, negated
+// if `negative`, with the mantissa at most 2^53 and fraction_digits at most 22; or, with
+// fraction_digits == CONVERTED, the mantissa holds the bits of the value itself.
 struct ShortNumber {
     std::uint64_t mantissa;
     std::uint32_t fraction_digits;
     bool negative;
 };
+inline constexpr std::uint32_t CONVERTED = 0xFFFF'FFFF;
 
 // Characters that read_short_number and skip_short_number read, all of which must be
 // readable whatever the text holds.
@@ -226,11 +231,33 @@ template <bool Exponents = true>
 }
 
 // The value scan_number gives for the same text: an exact mantissa divided by an exact power
-// of ten, correctly rounded.
+// of ten, correctly rounded (or the value converted already).
 [[gnu::always_inline]] inline double short_number_value(const ShortNumber& number) noexcept {
+    if (number.fraction_digits == CONVERTED) {
+        return std::bit_cast<double>(number.mantissa);
+    }
     return detail::with_sign(number.negative,
                              static_cast<double>(static_cast<std::int64_t>(number.mantissa)) /
                                  detail::EXACT_POWERS_OF_TEN[number.fraction_digits]);
+}
+
+// Reads a longer number at `first` in one pass with std::from_chars, when it is followed by
+// whitespace before `last` and starts (after a minus sign) with a digit or a point: then
+// from_chars takes exactly the characters scan_number takes, with the same correctly rounded
+// value. Returns nullptr otherwise, and for values out of range (scan_number then reads it).
+inline const char* read_long_number(const char* first, const char* last,
+                                    ShortNumber& number) noexcept {
+    const char c = first[first[0] == '-' ? 1 : 0];
+    if (!((c >= '0' && c <= '9') || c == '.')) {
+        return nullptr;
+    }
+    double value = 0.0;
+    const auto [end, error] = std::from_chars(first, last, value);
+    if (error != std::errc{} || end == last || !is_space(*end)) {
+        return nullptr;
+    }
+    number = {std::bit_cast<std::uint64_t>(value), CONVERTED, false};
+    return end;
 }
 
 }  // namespace morvel

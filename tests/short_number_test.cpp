@@ -239,4 +239,40 @@ TEST(ShortNumber, GeneratedTextsMatchTheGeneralScanner) {
     }
 }
 
+// Longer numbers read by from_chars in one pass: the general scanner's value and end, or no
+// answer at all.
+TEST(LongNumber, AnswersAsTheGeneralScannerOrNotAtAll) {
+    const std::string answered[] = {"-0.035360412345678901",
+                                    "12345678901234567890123",
+                                    "1.7976931348623157e308",
+                                    "4.9406564584124654e-324",
+                                    "-.5",
+                                    "5.",
+                                    "0.1e-5",
+                                    "1e5"};
+    for (const std::string& text : answered) {
+        const std::string t = padded(text);
+        ShortNumber number{};
+        const char* const end = morvel::read_long_number(t.data(), t.data() + t.size(), number);
+        ASSERT_NE(end, nullptr) << text;
+        EXPECT_EQ((Answer{static_cast<int>(end - t.data()),
+                          std::bit_cast<std::uint64_t>(morvel::short_number_value(number))}),
+                  general(text))
+            << text;
+    }
+    // A plus sign, words, numbers not followed by whitespace, values out of range: the
+    // general scanner decides.
+    const std::string left[] = {"+1.5", "inf", "nan",   "-",      ".",      "1e",   "1e+",
+                                "1.5x", "1,5", "1e400", "-1e400", "1e-400", "0x10", "e5"};
+    for (const std::string& text : left) {
+        const std::string t = padded(text);
+        ShortNumber number{};
+        EXPECT_EQ(morvel::read_long_number(t.data(), t.data() + t.size(), number), nullptr) << text;
+    }
+    // A number that reaches the end of the text could go on in the next block.
+    const std::string cut = "1.25";
+    ShortNumber number{};
+    EXPECT_EQ(morvel::read_long_number(cut.data(), cut.data() + cut.size(), number), nullptr);
+}
+
 }  // namespace
