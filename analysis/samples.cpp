@@ -42,7 +42,7 @@ void SampleReader::take(State what, bool is_number, double value) {
 namespace {
 
 // Records are read a window of text at a time: first every token start of the window is
-// found (sixteen characters per step, with no branch per character), then the records are
+// found (16 or 32 characters per step, with no branch per character), then the records are
 // taken from those starts. A token's start and its length no longer depend on the token
 // before it, so the processor can work on several numbers at once.
 constexpr std::ptrdiff_t WINDOW = 4096;
