@@ -138,7 +138,8 @@ const char* read_records(Gathered& gathered, const char* p, const char* end) noe
             std::size_t k = 0;  // starts[k] begins the next record's time
             // Records of short numbers without an exponent are read by a loop of their own;
             // after the first record that is not, the rest of the window by one that also
-            // reads exponents, and longer numbers with from_chars.
+            // reads exponents, longer times with the general scanner's check and longer
+            // accelerations with from_chars.
             bool exponents = false;
             while (k + 1 < n) {
                 const auto room = static_cast<std::size_t>(MAX_SAMPLES - count);
@@ -150,8 +151,11 @@ const char* read_records(Gathered& gathered, const char* p, const char* end) noe
                         const char* const acceleration = base + starts[k + 1];
                         const char* time_end = skip_short_number<Exponents>(time);
                         if (Exponents && time_end == nullptr) {
-                            ShortNumber ignored{};
-                            time_end = read_long_number(time, end, ignored);
+                            // Checked only, never converted: the general scanner's check.
+                            const ScanResult checked = skip_number(time, end, false);
+                            time_end = checked.status == ScanStatus::ok && is_space(*checked.ptr)
+                                           ? checked.ptr
+                                           : nullptr;
                         }
                         const char* acceleration_end =
                             time_end != nullptr
