@@ -5,7 +5,6 @@
 #include <algorithm>
 #include <bit>
 #include <charconv>
-#include <cstring>
 #include <limits>
 #include <system_error>
 
