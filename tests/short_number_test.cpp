@@ -1,5 +1,6 @@
-// The quick path for plain numbers against the general scanner: the same value bits and the
-// same end wherever it answers, and an answer for every plain number it is meant to read.
+// The quick paths for short and longer numbers against the general scanner: the same value
+// bits and the same end wherever they answer, and an answer for every number they are meant
+// to read.
 #include "short_number.hpp"
 
 #include <gtest/gtest.h>
@@ -137,7 +138,7 @@ INSTANTIATE_TEST_SUITE_P(
 TEST(ShortNumber, EveryWhitespaceEndsTheNumber) {
     for (const char space : {' ', '\t', '\n', '\v', '\f', '\r'}) {
         for (const std::string number : {"-12.5", "-1.25e1"}) {
-            const std::string text = number + std::string(1, space) + "1";
+            const std::string text = padded(number + std::string(1, space) + "1");
             ShortNumber n{};
             const char* const end = morvel::read_short_number(text.data(), n);
             ASSERT_NE(end, nullptr) << int{space};
