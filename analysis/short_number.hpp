@@ -247,8 +247,8 @@ template <bool Exponents = true>
 // value. Returns nullptr otherwise, and for values out of range (scan_number then reads it).
 inline const char* read_long_number(const char* first, const char* last,
                                     ShortNumber& number) noexcept {
-    const char c = first[first[0] == '-' ? 1 : 0];
-    if (!((c >= '0' && c <= '9') || c == '.')) {
+    const char* const digits = first + (first < last && first[0] == '-' ? 1 : 0);
+    if (digits == last || !((*digits >= '0' && *digits <= '9') || *digits == '.')) {
         return nullptr;
     }
     double value = 0.0;

@@ -271,9 +271,11 @@ TEST(LongNumber, AnswersAsTheGeneralScannerOrNotAtAll) {
         EXPECT_EQ(morvel::read_long_number(t.data(), t.data() + t.size(), number), nullptr) << text;
     }
     // A number that reaches the end of the text could go on in the next block.
-    const std::string cut = "1.25";
-    ShortNumber number{};
-    EXPECT_EQ(morvel::read_long_number(cut.data(), cut.data() + cut.size(), number), nullptr);
+    for (const std::string cut : {"1.25", "-", ""}) {
+        ShortNumber number{};
+        EXPECT_EQ(morvel::read_long_number(cut.data(), cut.data() + cut.size(), number), nullptr)
+            << cut;
+    }
 }
 
 }  // namespace
