@@ -15,6 +15,13 @@
 
 namespace morvel::masks {
 
+// Digits, decimal points and whitespace of sixteen characters.
+struct NumberClasses {
+    std::uint32_t digit;
+    std::uint32_t point;
+    std::uint32_t space;
+};
+
 #if defined(__SSE2__)
 
 [[gnu::always_inline]] inline __m128i load16(const char* p) noexcept {
@@ -32,22 +39,19 @@ namespace morvel::masks {
 }
 
 // Blank, or tab to return: the whitespace of the C locale.
-[[gnu::always_inline]] inline std::uint32_t space(const char* p) noexcept {
-    const __m128i v = load16(p);
+[[gnu::always_inline]] inline std::uint32_t space_bits(__m128i v) noexcept {
     return to_bits(_mm_or_si128(_mm_cmpeq_epi8(v, _mm_set1_epi8(' ')), in_range(v, '\t', 4)));
 }
 
-// Digits, decimal points and whitespace of the same sixteen characters, from one load.
-struct NumberClasses {
-    std::uint32_t digit;
-    std::uint32_t point;
-    std::uint32_t space;
-};
+[[gnu::always_inline]] inline std::uint32_t space(const char* p) noexcept {
+    return space_bits(load16(p));
+}
 
+// Digits, decimal points and whitespace of the same sixteen characters, from one load.
 [[gnu::always_inline]] inline NumberClasses number_classes(const char* p) noexcept {
     const __m128i v = load16(p);
     return {to_bits(in_range(v, '0', 9)), to_bits(_mm_cmpeq_epi8(v, _mm_set1_epi8('.'))),
-            to_bits(_mm_or_si128(_mm_cmpeq_epi8(v, _mm_set1_epi8(' ')), in_range(v, '\t', 4)))};
+            space_bits(v)};
 }
 
 #else
@@ -64,12 +68,6 @@ inline std::uint32_t bits_where(const char* p, Test test) noexcept {
 inline std::uint32_t space(const char* p) noexcept {
     return bits_where(p, [](char c) { return c == ' ' || (c >= '\t' && c <= '\r'); });
 }
-
-struct NumberClasses {
-    std::uint32_t digit;
-    std::uint32_t point;
-    std::uint32_t space;
-};
 
 inline NumberClasses number_classes(const char* p) noexcept {
     return {bits_where(p, [](char c) { return c >= '0' && c <= '9'; }),

@@ -20,10 +20,6 @@ constexpr bool is_digit(char c) noexcept {
 constexpr std::int64_t EXPONENT_CAP = 1'000'000'000'000'000;  // far past any double
 constexpr std::int64_t TEXT_EXPONENT_CAP = 100'000;           // still out of range either way
 
-double signed_value(bool negative, double magnitude) noexcept {
-    return negative ? -magnitude : magnitude;
-}
-
 constexpr std::ptrdiff_t MAX_FAST_DIGITS = 19;  // any 19 digits fit in 64 bits
 constexpr int FAST_EXPONENT_CAP = 100'000;      // beyond it the fast path does not apply anyway
 
@@ -59,7 +55,7 @@ double convert_general(const char* first, const char* unsigned_first, const char
     double magnitude = 0.0;
     const auto [end, ec] = std::from_chars(unsigned_first, last, magnitude);
     if (ec == std::errc{} && end == last) {
-        return signed_value(negative, magnitude);
+        return with_sign(negative, magnitude);
     }
     NumberAccumulator accumulator;
     for (const char* c = first; c < last; ++c) {
@@ -261,7 +257,7 @@ bool NumberAccumulator::finish(double& value) const {
         return false;
     }
     if (digits_.empty()) {
-        value = signed_value(negative_, 0.0);
+        value = with_sign(negative_, 0.0);
         return true;
     }
     const std::int64_t scale =
@@ -283,7 +279,7 @@ bool NumberAccumulator::finish(double& value) const {
     if (result.ec == std::errc::result_out_of_range) {
         magnitude = scale > 0 ? std::numeric_limits<double>::infinity() : 0.0;
     }
-    value = signed_value(negative_, magnitude);
+    value = with_sign(negative_, magnitude);
     return true;
 }
 

@@ -123,67 +123,84 @@ struct ShuffleDigits {
 
 namespace detail {
 
+// What the sixteen characters at a number's start say about its sign, digits and point.
+struct NumberBody {
+    masks::NumberClasses classes;
+    bool negative;
+    int sign;              // 1 if a sign character leads, else 0
+    int length;            // characters of the sign, digits and point (at most 16)
+    std::uint32_t points;  // the points among them
+
+    [[gnu::always_inline]] static NumberBody at(const char* first) noexcept {
+        const bool negative = first[0] == '-';
+        const int sign = negative || first[0] == '+' ? 1 : 0;
+        const masks::NumberClasses classes = masks::number_classes(first);
+        const int length =
+            std::countr_zero(~(classes.digit | classes.point | static_cast<std::uint32_t>(sign)));
+        const std::uint32_t within = (std::uint32_t{1} << length) - 1;
+        return {classes, negative, sign, length, classes.point & within};
+    }
+    // At most one point and at least one digit: the form of a number's digits.
+    [[gnu::always_inline]] bool is_number() const noexcept {
+        return (points & (points - 1)) == 0 &&
+               (classes.digit & ((std::uint32_t{1} << length) - 1)) != 0;
+    }
+    [[gnu::always_inline]] bool followed_by_space(int at) const noexcept {
+        return at < 16 && ((classes.space >> at) & 1) != 0;
+    }
+    [[gnu::always_inline]] int point_at() const noexcept {
+        return points != 0 ? std::countr_zero(points) : length;
+    }
+    [[gnu::always_inline]] int fraction_digits() const noexcept {
+        return points != 0 ? length - point_at() - 1 : 0;
+    }
+};
+
 // Reads a short number at `first`; see read_short_number. Short numbers with an exponent take
 // a route of their own, and only if Exponents: a loop that never meets them keeps fewer
 // values in registers.
 template <bool Read, class Digits>
-inline const char* short_number_with_exponent(const char* first, ShortNumber* number) noexcept;
+inline const char* short_number_with_exponent(const char* first, const NumberBody& body,
+                                              ShortNumber* number) noexcept;
 
 template <bool Read, class Digits, bool Exponents>
 [[gnu::always_inline]] inline const char* short_number(const char* first,
                                                        ShortNumber* number) noexcept {
-    const bool negative = first[0] == '-';
-    const int sign = negative || first[0] == '+' ? 1 : 0;
-    const masks::NumberClasses classes = masks::number_classes(first);
-    const std::uint32_t body = classes.digit | classes.point | static_cast<std::uint32_t>(sign);
-    const int length = std::countr_zero(~body);  // of the sign, digits and point (at most 16)
-    if (length >= 16 || ((classes.space >> length) & 1) == 0) {
+    const NumberBody body = NumberBody::at(first);
+    if (!body.followed_by_space(body.length)) {
         if constexpr (Exponents) {
-            return short_number_with_exponent<Read, Digits>(first, number);
+            return short_number_with_exponent<Read, Digits>(first, body, number);
         }
         return nullptr;
     }
-    const std::uint32_t within = (std::uint32_t{1} << length) - 1;
-    const std::uint32_t points = classes.point & within;
-    if ((points & (points - 1)) != 0 || (classes.digit & within) == 0) {
+    if (!body.is_number()) {
         return nullptr;
     }
     if constexpr (Read) {
-        const int point_at = points != 0 ? std::countr_zero(points) : length;
         std::uint64_t mantissa = 0;
-        if (!Digits::read(first, sign, point_at, length, mantissa)) {
+        if (!Digits::read(first, body.sign, body.point_at(), body.length, mantissa)) {
             return nullptr;
         }
         // At most 15 digits: the mantissa is below 2^53, so it converts exactly.
-        const int fraction_digits = points != 0 ? length - point_at - 1 : 0;
-        *number = {mantissa, static_cast<std::uint32_t>(fraction_digits), negative};
+        *number = {mantissa, static_cast<std::uint32_t>(body.fraction_digits()), body.negative};
     }
-    return first + length;
+    return first + body.length;
 }
 
 template <bool Read, class Digits>
 [[gnu::always_inline]] inline const char* short_number_with_exponent(const char* first,
+                                                                     const NumberBody& body,
                                                                      ShortNumber* number) noexcept {
-    const bool negative = first[0] == '-';
-    const int sign = negative || first[0] == '+' ? 1 : 0;
-    const masks::NumberClasses classes = masks::number_classes(first);
-    const std::uint32_t body = classes.digit | classes.point | static_cast<std::uint32_t>(sign);
-    const int length = std::countr_zero(~body);
     // e or E, perhaps a sign, one to three digits, then whitespace, all within sixteen.
-    if (length > 13 || (first[length] | 0x20) != 'e') {
-        return nullptr;
-    }
-    const std::uint32_t within = (std::uint32_t{1} << length) - 1;
-    const std::uint32_t points = classes.point & within;
-    if ((points & (points - 1)) != 0 || (classes.digit & within) == 0) {
+    const int length = body.length;
+    if (length > 13 || (first[length] | 0x20) != 'e' || !body.is_number()) {
         return nullptr;
     }
     const bool exponent_negative = first[length + 1] == '-';
     const int digits_at = length + (exponent_negative || first[length + 1] == '+' ? 2 : 1);
-    const int exponent_digits = std::countr_zero(~(classes.digit >> digits_at));
+    const int exponent_digits = std::countr_zero(~(body.classes.digit >> digits_at));
     const int end = digits_at + exponent_digits;
-    if (exponent_digits == 0 || exponent_digits > 3 || end >= 16 ||
-        ((classes.space >> end) & 1) == 0) {
+    if (exponent_digits == 0 || exponent_digits > 3 || !body.followed_by_space(end)) {
         return nullptr;
     }
     if constexpr (Read) {
@@ -191,12 +208,10 @@ template <bool Read, class Digits>
         for (int i = digits_at; i < end; ++i) {
             exponent = exponent * 10 + (first[i] - '0');
         }
-        const int point_at = points != 0 ? std::countr_zero(points) : length;
-        const int power =
-            (exponent_negative ? -exponent : exponent) - (points != 0 ? length - point_at - 1 : 0);
+        const int power = (exponent_negative ? -exponent : exponent) - body.fraction_digits();
         std::uint64_t mantissa = 0;
         if (power < -MAX_EXACT_POWER || power > 15 ||
-            !Digits::read(first, sign, point_at, length, mantissa)) {
+            !Digits::read(first, body.sign, body.point_at(), length, mantissa)) {
             return nullptr;
         }
         if (power > 0) {
@@ -207,7 +222,7 @@ template <bool Read, class Digits>
             }
             mantissa *= POWERS_OF_TEN[power];
         }
-        *number = {mantissa, static_cast<std::uint32_t>(power < 0 ? -power : 0), negative};
+        *number = {mantissa, static_cast<std::uint32_t>(power < 0 ? -power : 0), body.negative};
     }
     return first + end;
 }
