@@ -67,9 +67,10 @@ void check_shape(const morvel::AnalysisRun& run, const std::string& density) {
 void analyse(morvel::AnalysisRun& run, const ref::Analysis& read) {
     ref::Analysis expected = read;
     const morvel::SignalStats& stats = run.stats;
-    if (!same(stats.sum, expected.sum) || !same(stats.sum_of_squares, expected.sum_of_squares)) {
-        fail("sums %a, %a; reference %a, %a", stats.sum, stats.sum_of_squares, expected.sum,
-             expected.sum_of_squares);
+    if (!same(stats.sum, expected.stats.sum) ||
+        !same(stats.sum_of_squares, expected.stats.sum_of_squares)) {
+        fail("sums %a, %a; reference %a, %a", stats.sum, stats.sum_of_squares, expected.stats.sum,
+             expected.stats.sum_of_squares);
     }
     compare_values("samples read", run.samples.view(), expected.samples);
 
@@ -77,8 +78,9 @@ void analyse(morvel::AnalysisRun& run, const ref::Analysis& read) {
     ref::compute_statistics(expected);
     const double actual_stats[] = {stats.mean, stats.standard_deviation, stats.minimum,
                                    stats.maximum, stats.highest_sigma};
-    const double expected_stats[] = {expected.mean, expected.standard_deviation, expected.minimum,
-                                     expected.maximum, expected.highest_sigma};
+    const double expected_stats[] = {expected.stats.mean, expected.stats.standard_deviation,
+                                     expected.stats.minimum, expected.stats.maximum,
+                                     expected.stats.highest_sigma};
     for (std::size_t k = 0; k < std::size(actual_stats); ++k) {
         if (!same(actual_stats[k], expected_stats[k])) {
             fail(

@@ -95,13 +95,7 @@ inline void skip_space(const char*& p, const char* end) {
 
 struct Analysis {
     std::vector<double> samples;  // as read; de-meaned by compute_statistics
-    double sum = 0.0;
-    double sum_of_squares = 0.0;
-    double mean = 0.0;
-    double standard_deviation = 0.0;
-    double minimum = 0.0;
-    double maximum = 0.0;
-    double highest_sigma = 0.0;
+    SignalStats stats;
     std::vector<double> peaks;  // in G, then in sigma after normalise_peaks
 };
 
@@ -121,30 +115,31 @@ inline void read_records(Analysis& a, const char* p, const char* end) {
         }
         skip_space(p, end);
         a.samples.push_back(sample);
-        a.sum += sample;
-        a.sum_of_squares += sample * sample;
+        a.stats.sum += sample;
+        a.stats.sum_of_squares += sample * sample;
     }
 }
 
 inline void compute_statistics(Analysis& a) {
     const double n = static_cast<double>(a.samples.size());
-    a.mean = a.sum / n;
-    const double variance = a.sum_of_squares / n - a.mean * a.mean;
-    a.standard_deviation = std::sqrt(variance);
-    a.minimum = 0.0;
-    a.maximum = 0.0;
+    a.stats.mean = a.stats.sum / n;
+    const double variance = a.stats.sum_of_squares / n - a.stats.mean * a.stats.mean;
+    a.stats.standard_deviation = std::sqrt(variance);
+    a.stats.minimum = 0.0;
+    a.stats.maximum = 0.0;
     for (double& s : a.samples) {
-        s = s - a.mean;
-        if (s > a.maximum) {
-            a.maximum = s;
+        s = s - a.stats.mean;
+        if (s > a.stats.maximum) {
+            a.stats.maximum = s;
         }
-        if (s < a.minimum) {
-            a.minimum = s;
+        if (s < a.stats.minimum) {
+            a.stats.minimum = s;
         }
     }
-    const double highest =
-        std::fabs(a.maximum) < std::fabs(a.minimum) ? std::fabs(a.minimum) : a.maximum;
-    a.highest_sigma = highest / a.standard_deviation;
+    const double highest = std::fabs(a.stats.maximum) < std::fabs(a.stats.minimum)
+                               ? std::fabs(a.stats.minimum)
+                               : a.stats.maximum;
+    a.stats.highest_sigma = highest / a.stats.standard_deviation;
 }
 
 inline void extract_peaks(Analysis& a) {
@@ -169,7 +164,7 @@ inline void extract_peaks(Analysis& a) {
 
 inline void normalise_peaks(Analysis& a) {
     for (double& p : a.peaks) {
-        p = p / a.standard_deviation;
+        p = p / a.stats.standard_deviation;
     }
 }
 

@@ -91,10 +91,10 @@ std::size_t compare(const char* how, const ref::Analysis& expected,
             fail("%s: slot %zu past the %zu records holds %a", how, k, n, store.values[k]);
         }
     }
-    if (bits(stats.sum) != bits(expected.sum) ||
-        bits(stats.sum_of_squares) != bits(expected.sum_of_squares)) {
+    if (bits(stats.sum) != bits(expected.stats.sum) ||
+        bits(stats.sum_of_squares) != bits(expected.stats.sum_of_squares)) {
         fail("%s: sums %a, %a; reference %a, %a", how, stats.sum, stats.sum_of_squares,
-             expected.sum, expected.sum_of_squares);
+             expected.stats.sum, expected.stats.sum_of_squares);
     }
     return limit;
 }
